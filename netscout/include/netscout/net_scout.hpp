@@ -1,0 +1,42 @@
+#pragma once
+// NetScout: discovery of a subscription's VNets, subnets, route tables, gateways and vCPU
+// quota through Azure Resource Manager.  Every operation is class-level; the class has no
+// state of its own.
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "collab/cross_cloud_netscout.hpp"
+#include "netscout/export.hpp"
+
+namespace netscout {
+
+class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
+ public:
+  static constexpr const char* VPN = "Vpn";
+  static constexpr const char* ER = "ExpressRoute";
+
+  /// Names, and one name prefix ("cvt-gwhp-subnet-"), of the subnets that Corvanta spoke
+  /// gateways of an earlier migration occupy.
+  static constexpr std::array<std::string_view, 3> corvantaSpokeSubnetNames{
+      "corvanta-spoke-gw", "corvanta-spoke-hagw", "cvt-gwhp-subnet-"};
+
+  // Positions of the components of an Azure resource id split at "/"; PEER_I is the last.
+  static constexpr int SUB_I = 2;
+  static constexpr int RG_I = 4;
+  static constexpr int NSG_I = 8;
+  static constexpr int RT_I = 8;
+  static constexpr int PEER_I = -1;
+  static constexpr int VNET_I = 8;
+  static constexpr int SUBNET_I = 10;
+
+  /// api-version of the gateway learned-routes request.
+  static constexpr const char* API_VERSION = "2020-11-01";
+
+  /// Component `index` of `resourceId` split at every "/" (the first component is the empty
+  /// text before the leading "/"); a negative index counts from the end, -1 being the last.
+  /// @throws collab::IndexRangeError naming the id when it has no such component.
+  static std::string idComponent(std::string_view resourceId, int index);
+};
+
+}  // namespace netscout

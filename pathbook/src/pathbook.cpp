@@ -1,0 +1,2 @@
+// The route-table model is built here.
+namespace pathbook {}
