@@ -1,0 +1,61 @@
+#pragma once
+// Azure virtual networks with their subnets and peerings, as Resource Manager lists them.
+// Optional fields are those Azure omits when unset; the discovery log prints them as None,
+// while an empty list prints as [].
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "collab/azure/route_table.hpp"
+
+namespace collab::azure {
+
+struct Delegation {
+  std::string name;
+  std::string service_name;
+  friend bool operator==(const Delegation&, const Delegation&) = default;
+};
+
+struct ServiceEndpoint {
+  std::string service;
+  std::vector<std::string> locations;
+  friend bool operator==(const ServiceEndpoint&, const ServiceEndpoint&) = default;
+};
+
+struct Subnet {
+  std::string id;
+  std::string name;
+  /// Absent when the subnet has several prefixes (then address_prefixes holds them).
+  std::optional<std::string> address_prefix;
+  /// Absent for single-prefix subnets.
+  std::optional<std::vector<std::string>> address_prefixes;
+  std::optional<SubResource> network_security_group;
+  std::optional<SubResource> route_table;
+  std::vector<Delegation> delegations;
+  std::optional<std::vector<ServiceEndpoint>> service_endpoints;
+  friend bool operator==(const Subnet&, const Subnet&) = default;
+};
+
+struct VirtualNetworkPeering {
+  std::string id;
+  std::string name;
+  SubResource remote_virtual_network;
+  friend bool operator==(const VirtualNetworkPeering&, const VirtualNetworkPeering&) = default;
+};
+
+struct AddressSpace {
+  std::vector<std::string> address_prefixes;
+  friend bool operator==(const AddressSpace&, const AddressSpace&) = default;
+};
+
+struct VirtualNetwork {
+  std::string name;
+  std::string id;
+  std::string location;
+  AddressSpace address_space;
+  std::vector<Subnet> subnets;
+  std::vector<VirtualNetworkPeering> virtual_network_peerings;
+  friend bool operator==(const VirtualNetwork&, const VirtualNetwork&) = default;
+};
+
+}  // namespace collab::azure
