@@ -28,5 +28,5 @@ fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ ! -d "$root/tools/node_modules/@cdktf/hcl2json" ]; then
   echo "setup: installing node test tools"
-  (cd "$root/tools" && npm install --no-audit --no-fund --loglevel=error)
+  (cd "$root/tools" && npm install --no-package-lock --no-audit --no-fund --loglevel=error)
 fi
