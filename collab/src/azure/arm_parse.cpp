@@ -1,0 +1,399 @@
+// Resource Manager list pages and answers to the typed Azure objects.  The member paths follow
+// the Network, Compute, Resources, Resource Graph and Capacity REST definitions.
+#include "collab/azure/arm_parse.hpp"
+
+#include <utility>
+
+#include "azure/arm_parse_reader.hpp"
+#include "collab/errors.hpp"
+
+namespace collab::azure {
+
+namespace dom = simdjson::dom;
+using arm_parse_detail::Path;
+using arm_parse_detail::Reader;
+
+namespace {
+
+// ---- route tables -------------------------------------------------------------------------
+
+Route readRoute(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  Route route;
+  route.name = r.requireString(o, "name", at);
+  route.id = r.requireString(o, "id", at);
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  route.address_prefix = r.requireString(p, "addressPrefix", props);
+  route.next_hop_type = r.requireString(p, "nextHopType", props);
+  route.next_hop_ip_address = r.optionalString(p, "nextHopIpAddress", props);
+  return route;
+}
+
+RouteTable readRouteTable(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  RouteTable table;
+  table.name = r.requireString(o, "name", at);
+  table.id = r.requireString(o, "id", at);
+  table.location = r.requireString(o, "location", at);
+  if (auto tags = Reader::find(o, "tags")) table.tags = r.tags(*tags, at.member("tags"));
+
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  if (auto flag = Reader::find(p, "disableBgpRoutePropagation")) {
+    table.disable_bgp_route_propagation =
+        r.boolean(*flag, props.member("disableBgpRoutePropagation"));
+  }
+  if (auto routes = r.optionalArray(p, "routes", props)) {
+    const Path routesAt = props.member("routes");
+    table.routes.reserve(routes->size());
+    std::size_t i = 0;
+    for (dom::element route : *routes)
+      table.routes.push_back(readRoute(r, route, routesAt.item(i++)));
+  }
+  // Read-only and omitted while no subnet uses the table: absent, not empty.
+  if (auto subnets = r.optionalArray(p, "subnets", props)) {
+    const Path subnetsAt = props.member("subnets");
+    auto& refs = table.subnets.emplace();
+    refs.reserve(subnets->size());
+    std::size_t i = 0;
+    for (dom::element ref : *subnets) refs.push_back(r.subResource(ref, subnetsAt.item(i++)));
+  }
+  return table;
+}
+
+// ---- virtual networks ---------------------------------------------------------------------
+
+Delegation readDelegation(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  Delegation d;
+  d.name = r.requireString(o, "name", at);
+  d.service_name =
+      r.requireString(r.requireObject(o, "properties", at), "serviceName", at.member("properties"));
+  return d;
+}
+
+// Service endpoints are flat: no `properties` level.
+ServiceEndpoint readServiceEndpoint(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  ServiceEndpoint se;
+  se.service = r.requireString(o, "service", at);
+  if (auto locations = Reader::find(o, "locations")) {
+    se.locations = r.strings(*locations, at.member("locations"));
+  }
+  return se;
+}
+
+Subnet readSubnet(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  Subnet s;
+  s.id = r.requireString(o, "id", at);
+  s.name = r.requireString(o, "name", at);
+
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  // A subnet carries either one prefix or a list of them; both stay absent when not sent.
+  s.address_prefix = r.optionalString(p, "addressPrefix", props);
+  if (auto prefixes = Reader::find(p, "addressPrefixes")) {
+    s.address_prefixes = r.strings(*prefixes, props.member("addressPrefixes"));
+  }
+  if (auto nsg = Reader::find(p, "networkSecurityGroup")) {
+    s.network_security_group = r.subResource(*nsg, props.member("networkSecurityGroup"));
+  }
+  if (auto rt = Reader::find(p, "routeTable")) {
+    s.route_table = r.subResource(*rt, props.member("routeTable"));
+  }
+  if (auto delegations = r.optionalArray(p, "delegations", props)) {
+    const Path dAt = props.member("delegations");
+    s.delegations.reserve(delegations->size());
+    std::size_t i = 0;
+    for (dom::element d : *delegations)
+      s.delegations.push_back(readDelegation(r, d, dAt.item(i++)));
+  }
+  if (auto endpoints = r.optionalArray(p, "serviceEndpoints", props)) {
+    const Path seAt = props.member("serviceEndpoints");
+    auto& list = s.service_endpoints.emplace();
+    list.reserve(endpoints->size());
+    std::size_t i = 0;
+    for (dom::element se : *endpoints) list.push_back(readServiceEndpoint(r, se, seAt.item(i++)));
+  }
+  return s;
+}
+
+VirtualNetworkPeering readPeering(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  VirtualNetworkPeering peering;
+  peering.id = r.requireString(o, "id", at);
+  peering.name = r.requireString(o, "name", at);
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  peering.remote_virtual_network = r.subResource(r.require(p, "remoteVirtualNetwork", props),
+                                                 props.member("remoteVirtualNetwork"));
+  return peering;
+}
+
+VirtualNetwork readVirtualNetwork(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  VirtualNetwork vnet;
+  vnet.name = r.requireString(o, "name", at);
+  vnet.id = r.requireString(o, "id", at);
+  vnet.location = r.requireString(o, "location", at);
+
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  const Path spaceAt = props.member("addressSpace");
+  dom::object space = r.requireObject(p, "addressSpace", props);
+  vnet.address_space.address_prefixes =
+      r.strings(r.require(space, "addressPrefixes", spaceAt), spaceAt.member("addressPrefixes"));
+  if (auto subnets = r.optionalArray(p, "subnets", props)) {
+    const Path sAt = props.member("subnets");
+    vnet.subnets.reserve(subnets->size());
+    std::size_t i = 0;
+    for (dom::element s : *subnets) vnet.subnets.push_back(readSubnet(r, s, sAt.item(i++)));
+  }
+  if (auto peerings = r.optionalArray(p, "virtualNetworkPeerings", props)) {
+    const Path pAt = props.member("virtualNetworkPeerings");
+    vnet.virtual_network_peerings.reserve(peerings->size());
+    std::size_t i = 0;
+    for (dom::element pe : *peerings) {
+      vnet.virtual_network_peerings.push_back(readPeering(r, pe, pAt.item(i++)));
+    }
+  }
+  return vnet;
+}
+
+// ---- gateways, sizes, groups, subscriptions -----------------------------------------------
+
+VirtualNetworkGatewayIpConfiguration readGatewayIpConfiguration(const Reader& r, dom::element e,
+                                                                const Path& at) {
+  dom::object o = r.object(e, at);
+  VirtualNetworkGatewayIpConfiguration ip;
+  ip.id = r.requireString(o, "id", at);
+  ip.name = r.requireString(o, "name", at);
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  ip.subnet = r.subResource(r.require(p, "subnet", props), props.member("subnet"));
+  return ip;
+}
+
+VirtualNetworkGateway readGateway(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  VirtualNetworkGateway gw;
+  gw.name = r.requireString(o, "name", at);
+  gw.id = r.requireString(o, "id", at);
+  gw.location = r.requireString(o, "location", at);
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  gw.gateway_type = r.requireString(p, "gatewayType", props);
+  if (auto ips = r.optionalArray(p, "ipConfigurations", props)) {
+    const Path ipAt = props.member("ipConfigurations");
+    gw.ip_configurations.reserve(ips->size());
+    std::size_t i = 0;
+    for (dom::element ip : *ips) {
+      gw.ip_configurations.push_back(readGatewayIpConfiguration(r, ip, ipAt.item(i++)));
+    }
+  }
+  return gw;
+}
+
+VirtualMachineSize readSize(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  VirtualMachineSize size;
+  size.name = r.requireString(o, "name", at);
+  size.number_of_cores = r.integer(r.require(o, "numberOfCores", at), at.member("numberOfCores"));
+  return size;
+}
+
+ResourceGroup readResourceGroup(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  ResourceGroup rg;
+  rg.name = r.requireString(o, "name", at);
+  rg.id = r.requireString(o, "id", at);
+  rg.location = r.requireString(o, "location", at);
+  return rg;
+}
+
+Subscription readSubscription(const Reader& r, dom::element e, const Path& at) {
+  dom::object o = r.object(e, at);
+  Subscription sub;
+  sub.subscriptionId = r.requireString(o, "subscriptionId", at);
+  sub.displayName = r.requireString(o, "displayName", at);
+  // Only informative (a driver may warn about a subscription that is not "Enabled").
+  sub.state = r.optionalString(o, "state", at).value_or("");
+  return sub;
+}
+
+// ---- quota ----------------------------------------------------------------------------------
+
+Json readQuotaEntry(const Reader& r, dom::object o, const Path& at) {
+  const Path props = at.member("properties");
+  dom::object p = r.requireObject(o, "properties", at);
+  const std::int64_t limit = r.integerOrText(r.require(p, "limit", props), props.member("limit"));
+  const std::int64_t current =
+      r.integerOrText(r.require(p, "currentValue", props), props.member("currentValue"));
+
+  // Azure keys quotas by `properties.name.value`; the entry's own `name` is not reliable
+  // (the list example repeats one name for every entry).
+  std::optional<std::string> quotaName;
+  if (auto nameObj = Reader::find(p, "name"); nameObj && nameObj->is_object()) {
+    quotaName =
+        r.optionalString(nameObj->get_object().value_unsafe(), "value", props.member("name"));
+  }
+  if (!quotaName) quotaName = r.requireString(o, "name", at);
+
+  Json entry = Reader::toJson(o);
+  entry["name"] = *quotaName;
+  entry["properties"]["limit"] = limit;
+  entry["properties"]["currentValue"] = current;
+  return entry;
+}
+
+// Appends the items of a list page to `out`; on failure `out` is left as it was.
+template <class T, class ReadItem>
+std::optional<std::string> readListPage(dom::parser& parser, const char* kind,
+                                        std::string_view body, std::vector<T>& out,
+                                        ReadItem readItem) {
+  const Reader r(kind);
+  dom::object root = r.document(parser, body);
+  dom::array items = r.valueArray(root);
+  std::optional<std::string> next = r.nextLink(root);
+  const std::size_t before = out.size();
+  try {
+    out.reserve(before + items.size());
+    const Path root;
+    const Path valueAt = root.member("value");
+    std::size_t i = 0;
+    for (dom::element item : items) out.push_back(readItem(r, item, valueAt.item(i++)));
+  } catch (...) {
+    out.erase(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
+    throw;
+  }
+  return next;
+}
+
+}  // namespace
+
+struct ArmPageParser::Impl {
+  dom::parser parser;
+};
+
+ArmPageParser::ArmPageParser() : impl_(std::make_unique<Impl>()) {}
+ArmPageParser::~ArmPageParser() = default;
+ArmPageParser::ArmPageParser(ArmPageParser&&) noexcept = default;
+ArmPageParser& ArmPageParser::operator=(ArmPageParser&&) noexcept = default;
+
+std::optional<std::string> ArmPageParser::parseRouteTablePage(std::string_view body,
+                                                              std::vector<RouteTable>& out) {
+  return readListPage(impl_->parser, "route table list", body, out, readRouteTable);
+}
+
+std::optional<std::string> ArmPageParser::parseVirtualNetworkPage(
+    std::string_view body, std::vector<VirtualNetwork>& out) {
+  return readListPage(impl_->parser, "virtual network list", body, out, readVirtualNetwork);
+}
+
+std::optional<std::string> ArmPageParser::parseVirtualNetworkGatewayPage(
+    std::string_view body, std::vector<VirtualNetworkGateway>& out) {
+  return readListPage(impl_->parser, "virtual network gateway list", body, out, readGateway);
+}
+
+std::optional<std::string> ArmPageParser::parseVirtualMachineSizePage(
+    std::string_view body, std::vector<VirtualMachineSize>& out) {
+  return readListPage(impl_->parser, "VM size list", body, out, readSize);
+}
+
+std::optional<std::string> ArmPageParser::parseResourceGroupPage(std::string_view body,
+                                                                 std::vector<ResourceGroup>& out) {
+  return readListPage(impl_->parser, "resource group list", body, out, readResourceGroup);
+}
+
+std::optional<std::string> ArmPageParser::parseSubscriptionPage(std::string_view body,
+                                                                std::vector<Subscription>& out) {
+  return readListPage(impl_->parser, "subscription list", body, out, readSubscription);
+}
+
+std::optional<std::string> ArmPageParser::parseQuotaPage(std::string_view body, QuotaResult& out) {
+  const Reader r("quota answer");
+  dom::object root = r.document(impl_->parser, body);
+  const Path top;
+  Json entries = Json::array();
+  std::optional<std::string> next;
+  if (Reader::find(root, "value") || !Reader::find(root, "properties")) {
+    // The list shape (also what `.../serviceLimits/` with an empty name answers).
+    dom::array items = r.valueArray(root);
+    next = r.nextLink(root);
+    const Path valueAt = top.member("value");
+    std::size_t i = 0;
+    for (dom::element item : items) {
+      const Path itemAt = valueAt.item(i++);
+      entries.push_back(readQuotaEntry(r, r.object(item, itemAt), itemAt));
+    }
+  } else {
+    // A single limit, as `.../serviceLimits/{resourceName}` answers.
+    entries.push_back(readQuotaEntry(r, root, top));
+  }
+
+  Json& list = out.additional_properties["value"];
+  if (!list.is_array()) list = Json::array();
+  for (auto& entry : entries) list.push_back(std::move(entry));
+  return next;
+}
+
+QueryResponse ArmPageParser::parseQueryResponse(std::string_view body) {
+  const Reader r("Resource Graph answer");
+  dom::object root = r.document(impl_->parser, body);
+  const Path top;
+  QueryResponse response;
+  response.total_records =
+      r.integer(r.require(root, "totalRecords", top), top.member("totalRecords"));
+  response.count = r.integer(r.require(root, "count", top), top.member("count"));
+
+  const Path truncatedAt = top.member("resultTruncated");
+  if (auto truncated = Reader::find(root, "resultTruncated")) {
+    // A string enum in the REST definition; a JSON boolean is taken as well.
+    if (truncated->is_bool()) {
+      response.result_truncated = truncated->get_bool().value_unsafe();
+    } else {
+      std::string_view text = r.string(*truncated, truncatedAt);
+      if (text == "true") {
+        response.result_truncated = true;
+      } else if (text != "false") {
+        r.fail(truncatedAt, "expected \"true\" or \"false\"");
+      }
+    }
+  }
+
+  const Path dataAt = top.member("data");
+  dom::element data = r.require(root, "data", top);
+  if (data.is_object()) {
+    r.fail(dataAt, "expected an array of rows, found an object (was the result format \"table\"?)");
+  }
+  dom::array rows = r.array(data, dataAt);
+  std::size_t i = 0;
+  for (dom::element row : rows) {
+    r.object(row, dataAt.item(i++));
+    response.data.push_back(Reader::toJson(row));
+  }
+
+  response.skip_token = r.optionalString(root, "$skipToken", top);
+  if (response.skip_token && response.skip_token->empty()) response.skip_token.reset();
+  return response;
+}
+
+std::string serializeQueryRequest(const QueryRequest& request) {
+  Json body = Json::object();
+  body["subscriptions"] = request.subscriptions;
+  body["query"] = request.query;
+  Json options = Json::object();
+  options["resultFormat"] = request.options.result_format;
+  if (request.options.top) options["$top"] = *request.options.top;
+  if (request.options.skip_token) options["$skipToken"] = *request.options.skip_token;
+  body["options"] = std::move(options);
+  try {
+    return body.dump();
+  } catch (const Json::type_error&) {
+    throw InvalidValueError("Resource Graph request holds text that is not valid UTF-8");
+  }
+}
+
+}  // namespace collab::azure
