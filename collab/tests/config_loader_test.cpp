@@ -361,5 +361,17 @@ TEST(ConfigSchemaDocs, EveryKeyIsDocumented) {
   EXPECT_TRUE(configSchemaKeys("no-such-kind").empty());
 }
 
+TEST_F(ConfigLoaderTest, MinimalExampleOfTheDocsLoads) {
+  std::ifstream in(std::string(KX_SOURCE_DIR) + "/docs/configuration.md");
+  const std::string docs((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto start = docs.find("```yaml\n");
+  ASSERT_NE(start, std::string::npos);
+  const auto end = docs.find("```", start + 8);
+  ASSERT_NE(end, std::string::npos);
+  const ConfigDocument doc = load_from_yaml(write(docs.substr(start + 8, end - start - 8)));
+  EXPECT_TRUE(doc.warnings().empty());
+  EXPECT_EQ(doc.data()["account_info"][0]["vnets"]["hub-vnet"]["copy_quad_zero_route"], false);
+}
+
 }  // namespace
 }  // namespace collab
