@@ -286,6 +286,11 @@ class Converter {
              keyNode.IsNull() ? "an empty key" : kindWord(keyNode));
       const std::string key = keyNode.Scalar();
       const std::string keyPath = appendKey(path, key);
+      // YAML 1.1 merge keys are not part of YAML 1.2 and yaml-cpp would keep "<<" as a plain
+      // key, dropping the merged options without a word.
+      if (key == "<<" && keyNode.Tag() == "?")
+        fail(keyLoc, keyPath, "merge keys ('<<') are not supported; write the keys out",
+             "plain keys", "a merge key '<<'");
       if (auto [pos, fresh] = seen.emplace(key, keyLoc.line); !fresh)
         fail(keyLoc, keyPath,
              "the key '" + key + "' appears twice (first at line " + std::to_string(pos->second) +

@@ -252,6 +252,13 @@ std::vector<BadConfig> badConfigs() {
        45,
        "config.configure_shared_route_table_replication",
        {"out of range"}},
+      {"MergeKey",
+       kHead + kAccount.substr(0, kAccount.size() - 1) + " &base {turbo: true}\n" +
+           "      vnet2:\n        <<: *base\n",
+       7,
+       9,
+       "account_info[0].vnets.vnet2[\"<<\"]",
+       {"merge keys ('<<') are not supported"}},
       {"ComplexKey", kHead + "? [a, b]\n: c\n", 2, 3, "", {"a map key must be a name"}},
       {"AliasBomb",
        kHead + "bomb:\n"
