@@ -6,6 +6,7 @@
 // of absent keys appended after the keys the file gives.
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -135,10 +136,32 @@ std::optional<double> coreFloat(std::string_view s) {
   double value = 0;
   auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value);
   if (ec == std::errc::result_out_of_range) {
-    // Too large: infinity; too small: zero (from_chars leaves value untouched then).
-    const bool huge = body.find_first_of("eE") != std::string_view::npos &&
-                      body[body.find_first_of("eE") + 1] != '-';
-    value = huge ? std::numeric_limits<double>::infinity() : 0.0;
+    // Past the range of a double: infinity when the value is large, zero when it is tiny.
+    // Its decimal magnitude decides: digits before the point (after leading zeros), or the
+    // zeros right after the point, plus the exponent.
+    const std::size_t e = body.find_first_of("eE");
+    const std::string_view mantissa = body.substr(0, e);
+    long long magnitude = 0;
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t firstDigit = mantissa.find_first_of("123456789");
+    if (firstDigit == std::string_view::npos) {
+      magnitude = std::numeric_limits<int>::min();  // all zeros: zero
+    } else if (firstDigit < point) {
+      magnitude = static_cast<long long>(point - firstDigit);
+    } else {
+      magnitude = -static_cast<long long>(firstDigit - point - 1);
+    }
+    if (e != std::string_view::npos) {
+      long long exponent = 0;
+      std::string_view digits = body.substr(e + 1);
+      const bool negativeExponent = !digits.empty() && digits[0] == '-';
+      if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+      auto [p, err] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+      if (err == std::errc::result_out_of_range) exponent = 1'000'000;
+      (void)p;
+      magnitude += negativeExponent ? -exponent : exponent;
+    }
+    value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
   } else if (ec != std::errc() || end != body.data() + body.size()) {
     return std::nullopt;
   }

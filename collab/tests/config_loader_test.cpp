@@ -89,6 +89,10 @@ TEST_F(ConfigLoaderTest, ScalarsFollowTheYaml12CoreSchema) {
       {"!!null ''", nullptr},
       {"|\n  block\n", "block\n"},
       {">-\n  folded\n  text\n", "folded text"},
+      {"1e999", inf},
+      {"-1e999", -inf},
+      {"1e-999", 0.0},
+      {"1.0e+400", inf},
       {"10.1.0.0/16", "10.1.0.0/16"},
       {"Standard_D3_v2", "Standard_D3_v2"},
   };
@@ -100,6 +104,13 @@ TEST_F(ConfigLoaderTest, ScalarsFollowTheYaml12CoreSchema) {
     EXPECT_EQ(value.type(), c.expected.type()) << value.dump();
     EXPECT_EQ(value, c.expected);
   }
+  // Past the range of a double without an exponent: by magnitude, not by the exponent alone.
+  const auto longNumbers = write("kind: scratch\nbig: " + std::string(400, '1') +
+                                 ".5\ntiny: 0." + std::string(400, '0') + "1\n");
+  const Json numbers = dump_to_dict(load_from_yaml(longNumbers));
+  EXPECT_EQ(numbers.at("big"), inf);
+  EXPECT_EQ(numbers.at("tiny"), 0.0);
+
   const auto path = write("kind: scratch\nvalue: .NaN\n");
   const Json nan = dump_to_dict(load_from_yaml(path)).at("value");
   ASSERT_TRUE(nan.is_number_float());
