@@ -243,25 +243,25 @@ class Converter {
     if (core == "null") {
       if (coreNull(text)) return nullptr;
       fail(at, path, "the value tagged !!null is not a null", "null, ~ or an empty value",
-           "text " + quoteValue(text));
+           describeValue(Json(text), lastKey(path)));
     }
     if (core == "bool") {
       if (auto b = coreBool(text)) return *b;
       fail(at, path, "the value tagged !!bool is not a boolean", "true or false",
-           "text " + quoteValue(text));
+           describeValue(Json(text), lastKey(path)));
     }
     if (core == "int") {
       Json value;
       if (coreInt(text, value) == IntParse::kOk) return value;
       fail(at, path, "the value tagged !!int is not an integer in range", "an integer",
-           "text " + quoteValue(text));
+           describeValue(Json(text), lastKey(path)));
     }
     if (core == "float") {
       Json value;
       if (coreInt(text, value) == IntParse::kOk) return static_cast<double>(value.get<double>());
       if (auto d = coreFloat(text)) return *d;
       fail(at, path, "the value tagged !!float is not a number", "a number",
-           "text " + quoteValue(text));
+           describeValue(Json(text), lastKey(path)));
     }
     fail(at, path, "unsupported YAML tag '" + tag + "'", "values without application tags",
          "the tag '" + tag + "'");
@@ -277,7 +277,7 @@ class Converter {
       case IntParse::kOutOfRange:
         fail(at, path, "the integer " + quoteValue(text) + " is out of range",
              "an integer between -2^63 and 2^64-1 (or quote it to make it text)",
-             "text " + quoteValue(text));
+             describeValue(Json(text), lastKey(path)));
       case IntParse::kNotInt:
         break;
     }
