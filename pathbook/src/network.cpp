@@ -175,18 +175,6 @@ bool parseV6(std::string_view s, std::uint64_t& hi, std::uint64_t& lo) noexcept 
   return true;
 }
 
-struct Bits {
-  std::uint64_t hi, lo;
-};
-
-// The bits below the prefix length.
-Bits hostmask(int version, int prefix) noexcept {
-  if (version == 4) return {0, prefix >= 32 ? 0 : (0xffffffffULL >> prefix)};
-  if (prefix >= 128) return {0, 0};
-  if (prefix >= 64) return {0, ~0ULL >> (prefix - 64)};
-  return {prefix == 0 ? ~0ULL : (~0ULL >> prefix), ~0ULL};
-}
-
 void appendDecimal(std::string& out, unsigned v) {
   char buf[12];
   auto r = std::to_chars(buf, buf + sizeof buf, v);
@@ -315,11 +303,6 @@ std::optional<Network> Network::tryParse(std::string_view text) {
   return n;
 }
 
-IpAddress Network::broadcastAddress() const noexcept {
-  const Bits host = hostmask(version_, prefix_);
-  return IpAddress(version_, hi_ | host.hi, lo_ | host.lo);
-}
-
 std::string Network::toString() const {
   std::string s;
   appendTo(s);
@@ -336,15 +319,9 @@ void Network::appendTo(std::string& out) const {
   appendDecimal(out, static_cast<unsigned>(prefix_));
 }
 
-bool Network::isSubnetOf(const Network& a, const Network& b) {
-  if (a.version_ != b.version_)
-    throw collab::WrongTypeError(a.toString() + " and " + b.toString() +
-                                 " are not of the same version");
-  // b's network address <= a's: equal addresses count only with equal scope ids, as in
-  // Python, where address equality includes the scope id.
-  const IpAddress an = a.networkAddress(), bn = b.networkAddress();
-  const bool lowerOk = bn < an || (bn == an && a.scope_ == b.scope_);
-  return lowerOk && !(b.broadcastAddress() < a.broadcastAddress());
+void Network::throwVersionMismatch(const Network& a, const Network& b) {
+  throw collab::WrongTypeError(a.toString() + " and " + b.toString() +
+                               " are not of the same version");
 }
 
 }  // namespace pathbook

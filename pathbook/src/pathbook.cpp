@@ -241,10 +241,6 @@ bool Pathbook::isRfc1918(const Network& ipn) const {
   return false;
 }
 
-bool Pathbook::_is_subnet_of(const Network& a, const Network& b) {
-  return Network::isSubnetOf(a, b);
-}
-
 bool Pathbook::_is_subnet_of(const std::optional<Network>& a, const std::optional<Network>& b) {
   if (!a || !b)
     throw collab::WrongTypeError("Unable to test subnet containment between " +

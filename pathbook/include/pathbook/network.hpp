@@ -67,7 +67,10 @@ class PATHBOOK_EXPORT Network {
   int prefixLength() const noexcept { return prefix_; }
   int maxPrefixLength() const noexcept { return version_ == 4 ? 32 : 128; }
   IpAddress networkAddress() const noexcept { return IpAddress(version_, hi_, lo_); }
-  IpAddress broadcastAddress() const noexcept;
+  IpAddress broadcastAddress() const noexcept {
+    const Bits host = hostmask(version_, prefix_);
+    return IpAddress(version_, hi_ | host.hi, lo_ | host.lo);
+  }
   /// The IPv6 scope id (zone) of the network address; empty when there is none.
   const std::string& scopeId() const noexcept { return scope_; }
 
@@ -78,12 +81,31 @@ class PATHBOOK_EXPORT Network {
   /// True when `a` lies inside `b` (a network lies inside itself), compared as Python's
   /// _BaseNetwork._is_subnet_of does, scope ids included.
   /// @throws collab::WrongTypeError "<a> and <b> are not of the same version".
-  static bool isSubnetOf(const Network& a, const Network& b);
+  static bool isSubnetOf(const Network& a, const Network& b) {
+    if (a.version_ != b.version_) throwVersionMismatch(a, b);
+    // b's network address <= a's: equal addresses count only with equal scope ids, as in
+    // Python, where address equality includes the scope id.
+    const IpAddress an = a.networkAddress(), bn = b.networkAddress();
+    const bool lowerOk = bn < an || (bn == an && a.scope_ == b.scope_);
+    return lowerOk && !(b.broadcastAddress() < a.broadcastAddress());
+  }
 
   friend bool operator==(const Network&, const Network&) = default;
   friend std::ostream& operator<<(std::ostream& os, const Network& n) { return os << n.toString(); }
 
  private:
+  struct Bits {
+    std::uint64_t hi, lo;
+  };
+  // The bits below the prefix length.
+  static Bits hostmask(int version, int prefix) noexcept {
+    if (version == 4) return {0, prefix >= 32 ? 0 : (0xffffffffULL >> prefix)};
+    if (prefix >= 128) return {0, 0};
+    if (prefix >= 64) return {0, ~0ULL >> (prefix - 64)};
+    return {prefix == 0 ? ~0ULL : (~0ULL >> prefix), ~0ULL};
+  }
+  [[noreturn]] static void throwVersionMismatch(const Network& a, const Network& b);
+
   Network() = default;
   enum class Parse { Ok, Invalid, HostBitsSet };
   static Parse parseInto(std::string_view text, Network& out);

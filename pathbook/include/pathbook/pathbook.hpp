@@ -115,7 +115,9 @@ class PATHBOOK_EXPORT Pathbook {
   bool isRfc1918(const Network& ipn) const;
   /// True when network `a` lies inside network `b`.
   /// @throws collab::WrongTypeError "<a> and <b> are not of the same version".
-  static bool _is_subnet_of(const Network& a, const Network& b);
+  static bool _is_subnet_of(const Network& a, const Network& b) {
+    return Network::isSubnetOf(a, b);
+  }
   /// The same where either side may be absent (not a network).
   /// @throws collab::WrongTypeError "Unable to test subnet containment between <a> and <b>"
   ///         (an absent side written None) when either is absent.
