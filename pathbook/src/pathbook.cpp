@@ -101,15 +101,47 @@ void Pathbook::addFilters(const collab::Json& cidrs) {
     ipv4Cidrs.push_back(Network::parse(requireText(cidr, "filter CIDR")));
 }
 
+namespace {
+
+// The text a pattern matches when it holds no regular-expression operator: plain characters,
+// and backslash escapes of the operator characters themselves.  Absent otherwise.
+std::optional<std::string> literalOf(std::string_view pattern) {
+  static constexpr std::string_view kOperators = "^$\\.*+?()[]{}|";
+  static constexpr std::string_view kEscapable = "^$\\.*+?()[]{}|/-";
+  std::string text;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '\\') {
+      if (i + 1 >= pattern.size() || kEscapable.find(pattern[i + 1]) == std::string_view::npos)
+        return std::nullopt;
+      text += pattern[++i];
+    } else if (kOperators.find(c) != std::string_view::npos) {
+      return std::nullopt;
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
 Pathbook::CompiledTag Pathbook::compile(const std::string& pattern) {
   CompiledTag tag;
   tag.pattern = pattern;
   try {
     tag.re.emplace(pattern, std::regex::ECMAScript | std::regex::optimize);
+    tag.literal = literalOf(pattern);
   } catch (const std::regex_error&) {
     tag.error = std::current_exception();
   }
   return tag;
+}
+
+bool Pathbook::CompiledTag::matches(std::string_view dest) const {
+  if (error) std::rethrow_exception(error);
+  if (literal) return dest.substr(0, literal->size()) == *literal;
+  return std::regex_search(dest.begin(), dest.end(), *re, std::regex_constants::match_continuous);
 }
 
 void Pathbook::addServiceTags(const std::vector<std::string>& patterns) {
@@ -209,20 +241,17 @@ RtMgmtResponse Pathbook::isFilterRoute(std::string_view dest,
   return RtMgmtResponse(RtMgmtResponse::ACCEPT);
 }
 
-const std::regex& Pathbook::serviceTagRegex(std::size_t i) {
+const Pathbook::CompiledTag& Pathbook::serviceTag(std::size_t i) {
   if (compiledTags_.size() > serviceTags.size()) compiledTags_.resize(serviceTags.size());
   while (compiledTags_.size() <= i)
     compiledTags_.push_back(compile(serviceTags[compiledTags_.size()]));
   if (compiledTags_[i].pattern != serviceTags[i]) compiledTags_[i] = compile(serviceTags[i]);
-  const CompiledTag& tag = compiledTags_[i];
-  if (tag.error) std::rethrow_exception(tag.error);
-  return *tag.re;
+  return compiledTags_[i];
 }
 
 RtMgmtResponse Pathbook::filterServiceTag(std::string_view dest, std::string_view type) {
   for (std::size_t i = 0; i < serviceTags.size(); ++i) {
-    const std::regex& re = serviceTagRegex(i);
-    if (std::regex_search(dest.begin(), dest.end(), re, std::regex_constants::match_continuous)) {
+    if (serviceTag(i).matches(dest)) {
       std::string message = "Filter service tags ";
       message.append(dest);
       message += " with nexthop ";

@@ -424,3 +424,42 @@ TEST(PathbookAdmissionTest, SubnetTestAcrossVersionsIsATypeFailure) {
 
 }  // namespace
 }  // namespace pathbook
+
+namespace pathbook {
+namespace {
+
+// Plain-name patterns are matched without the regular-expression engine; the answers must be
+// the engine's.
+TEST(PathbookAdmissionTest, PatternAnswersEqualTheRegexEngine) {
+  const std::vector<std::string> patterns = {
+      "Storage", "Storage\\.", "Storage\\.West", "Azure-Cloud", "a\\/b",    "Sto.age",
+      "Stor*",   "^Sql",       "Sql|Storage",    "[A-Z]zure",   "Azure\\d", "AzureCloud$",
+      "",        "\\-x",       "Storage\\\\"};
+  const std::vector<std::string> dests = {"Storage",
+                                          "Storage.WestEurope",
+                                          "StorageSync",
+                                          "Storage\\x",
+                                          "Azure-Cloud",
+                                          "a/b",
+                                          "Stoxage",
+                                          "Sql.East",
+                                          "AzureCloud",
+                                          "AzureCloud.x",
+                                          "Azure1",
+                                          "-x",
+                                          "",
+                                          "storage"};
+  for (const auto& p : patterns) {
+    const std::regex re(p);
+    for (const auto& d : dests) {
+      SCOPED_TRACE("pattern '" + p + "' on '" + d + "'");
+      Pathbook t = table();
+      t.addServiceTags({p});
+      const bool expected = std::regex_search(d, re, std::regex_constants::match_continuous);
+      EXPECT_EQ(t.isFilterRoute(d, std::nullopt, "Internet").getStatus() == R::REJECT, expected);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pathbook

@@ -183,16 +183,20 @@ class PATHBOOK_EXPORT Pathbook {
   std::optional<std::string> region;
 
  private:
-  // A service-tag pattern compiled once; `error` holds its compile failure instead.
+  // A service-tag pattern compiled once; `error` holds its compile failure instead.  Most
+  // patterns are plain names ("AzureCloud", "Storage\\."): for those `literal` holds the text
+  // they match, and a prefix comparison stands in for the regular expression.
   struct CompiledTag {
     std::string pattern;
     std::optional<std::regex> re;
     std::exception_ptr error;
+    std::optional<std::string> literal;
+    bool matches(std::string_view dest) const;
   };
   static CompiledTag compile(const std::string& pattern);
   // The compiled form of serviceTags[i], compiled again only if that text was changed
   // directly since it was compiled.
-  const std::regex& serviceTagRegex(std::size_t i);
+  const CompiledTag& serviceTag(std::size_t i);
   RtMgmtResponse filterServiceTag(std::string_view dest, std::string_view type);
 
   std::vector<CompiledTag> compiledTags_;
