@@ -1,0 +1,184 @@
+// The rendered route-table document read back by HashiCorp's HCL parser (npm @cdktf/hcl2json,
+// run through tools/hcl2json.js under node): awkward names and tag values must come back as
+// the same texts, and the structure must be what Terraform will see.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "basekit/common.hpp"
+#include "pathbook/pathbook.hpp"
+
+namespace pathbook {
+namespace {
+
+namespace fs = std::filesystem;
+using collab::CvtRoute;
+using collab::Json;
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The parser hands literal "${" and "%{" back in their escaped form ("$${", "%%{"), as
+// Terraform's JSON syntax writes them; other escapes come back decoded.
+std::string asParsed(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((text[i] == '$' || text[i] == '%') && i + 1 < text.size() && text[i + 1] == '{')
+      out += text[i];
+    out += text[i];
+  }
+  return out;
+}
+
+// The parser sorts object keys; order is checked by the golden rendering tests instead.
+nlohmann::json unordered(const Json& j) { return nlohmann::json::parse(j.dump()); }
+
+struct ParserRun {
+  int rc;  // 0 parsed, 1 does not parse, 2 parser missing, 127 node missing
+  std::string out, err;
+};
+
+ParserRun runParser(const std::string& hcl) {
+  const fs::path dir = fs::temp_directory_path() / ("kx-hcl-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "tables.tf", std::ios::binary) << hcl;
+  if (run("node --version > /dev/null 2>&1") != 0) return {127, "", ""};
+  const std::string script = std::string(KX_SOURCE_DIR) + "/tools/hcl2json.js";
+  ParserRun r;
+  r.rc = run("node '" + script + "' '" + (dir / "tables.tf").string() + "' > '" +
+             (dir / "out.json").string() + "' 2> '" + (dir / "err.txt").string() + "'");
+  r.out = readFile(dir / "out.json");
+  r.err = readFile(dir / "err.txt");
+  fs::remove_all(dir);
+  return r;
+}
+
+// Parses `hcl`; fails the test (never skips) when node or the parser is missing or the text
+// does not parse.
+Json parseHcl(const std::string& hcl) {
+  const ParserRun r = runParser(hcl);
+  if (r.rc == 127) {
+    ADD_FAILURE() << "node is not installed; the HCL parse test needs node and the npm package "
+                     "@cdktf/hcl2json (scripts/setup-deps.sh installs both)";
+  } else if (r.rc == 2) {
+    ADD_FAILURE() << "the HCL parser is not installed (cd tools && npm install): " << r.err;
+  } else if (r.rc != 0) {
+    ADD_FAILURE() << "the rendered HCL does not parse (exit " << r.rc << "): " << r.err << "\n"
+                  << hcl;
+  } else {
+    return Json::parse(r.out);
+  }
+  return nullptr;
+}
+
+TEST(HclParseTest, RenderedCollectionReadsBackAsTheTables) {
+  basekit::Common::setDataPath(std::string(KX_SOURCE_DIR) + "/data");
+  basekit::Common::loadInputJson();
+
+  const std::vector<std::string> awkward = {
+      "quote\"d",
+      "back\\slash\\",
+      "new\nline\r\n",
+      "tab\there",
+      "${var.secret}",
+      "%{ if true }x%{ endif }",
+      "$${already}",
+      "$$${x}",
+      "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x9a\x80",
+      "ctl\x01\x1f\x7f",
+      "trailing $",
+      "100%",
+      "{}[]=#//",
+      "",
+  };
+
+  CvtPathbooks books("vnet1");
+  {
+    Pathbook t("rt-a", collab::azure::Tags{{"Name", "web \"prod\" ${env}"}}, "vnet1", "sub1",
+               std::nullopt);
+    t.setRegion("eastus");
+    Json records = Json::array();
+    for (std::size_t i = 0; i < awkward.size(); ++i)
+      records.push_back({{"Key", "k" + std::to_string(i) + awkward[i]}, {"Value", awkward[i]}});
+    t.addAdditonalTags(records);
+    t.add(CvtRoute("x", "10.1.0.0/16", "VirtualAppliance", "10.0.0.4"));
+    t.add(CvtRoute("y", "Storage.WestEurope", "Internet", std::nullopt));
+    t.add(CvtRoute("z", "2001:db8::/32", "VirtualAppliance", "10.0.0.5"));
+    books.add(std::move(t));
+  }
+  {
+    Pathbook t("rt-b", std::nullopt, "vnet1", "sub2", "spoke\\rt\n%{x}");
+    t.setRegion("westeurope");
+    t.setMain(true);
+    t.setSubnetGroupUseOnly();
+    t.setDisableBgpPropagation(false);
+    t.add(CvtRoute::DefaultNoneRoute());
+    books.add(std::move(t));
+  }
+  {
+    Pathbook t("rt-c", std::nullopt, "vnet1", "sub3", std::nullopt);
+    t.setRegion("australiacentral2");
+    books.add(std::move(t));
+  }
+
+  std::ostringstream hcl;
+  books.toHcl(hcl);
+  const Json doc = parseHcl(hcl.str());
+  ASSERT_TRUE(doc.is_object());
+  ASSERT_EQ(doc.size(), 1u);
+  const Json& tables = doc.at("route_tables");
+  ASSERT_EQ(tables.size(), books.size());
+
+  books.forEach([&](const Pathbook& t) {
+    SCOPED_TRACE(t.getId());
+    const std::string key = asParsed(*t.getName());
+    ASSERT_TRUE(tables.contains(key)) << key << " in " << tables.dump();
+    const Json& got = tables.at(key);
+    EXPECT_EQ(got.at("Main"), t.main);
+    EXPECT_EQ(got.at("ctrl_managed"), "True");
+    EXPECT_EQ(got.contains("subnet_group_use_only"), t.subnet_group_use_only);
+    if (t.subnet_group_use_only) {
+      EXPECT_EQ(got.at("subnet_group_use_only"), "True");
+    }
+    EXPECT_EQ(got.at("region"), basekit::Common::REGION.at(*t.region));
+    EXPECT_EQ(got.at("disable_bgp_propagation"), t.disableBgpPropagation);
+
+    Json tags = Json::object();
+    for (const auto& [k, v] : t.tags) tags[asParsed(k)] = asParsed(v);
+    EXPECT_EQ(unordered(got.at("tags")), unordered(tags));
+
+    Json routes = Json::object();
+    for (const auto& [id, r] : t.routes) {
+      Json e = {{"name", id}, {"address_prefix", r.dest}, {"next_hop_type", r.type}};
+      if (r.target) e["next_hop_in_ip_address"] = *r.target;
+      routes[id] = e;
+    }
+    EXPECT_EQ(unordered(got.at("routes")), unordered(routes));
+  });
+  // Spot checks that do not go through the helpers above.
+  EXPECT_EQ(tables.at("spoke\\rt\n%%{x}").at("routes").at("route_1").at("next_hop_type"), "None");
+  EXPECT_EQ(tables.at("corvanta-web \"prod\" $${env}").at("tags").at("k9ctl\x01\x1f\x7f"),
+            "ctl\x01\x1f\x7f");
+  EXPECT_EQ(tables.at("corvanta-rt-c").at("region"), "Australia Central 2");
+}
+
+TEST(HclParseTest, ParserRejectsBrokenDocuments) {
+  // Guards the test above against a parser that accepts anything.
+  const ParserRun r = runParser("route_tables = {\n  \"a\"b\" = {\n  }\n}\n");
+  EXPECT_EQ(r.rc, 1) << r.err;
+}
+
+}  // namespace
+}  // namespace pathbook
