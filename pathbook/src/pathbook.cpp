@@ -191,7 +191,8 @@ RtMgmtResponse Pathbook::add(collab::CvtRoute route) {
   auto end = std::to_chars(buf + 6, buf + sizeof buf, count).ptr;
   route.id.assign(buf, end);
   std::string key = route.id;
-  routes.set(std::move(key), std::move(route));
+  // count only grows and only add stores routes, so route_<count> is always a new key.
+  routes.append(std::move(key), std::move(route));
   return RtMgmtResponse(RtMgmtResponse::ACCEPT);
 }
 

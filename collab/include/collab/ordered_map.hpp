@@ -4,8 +4,10 @@
 // Writing a key that is already present replaces its value where it stands; a new key goes to
 // the end.  Iteration follows insertion order.  Small maps (tags) are searched linearly; once a
 // map grows past a handful of entries (a route table's routes) a hash index takes over, so
-// inserting n routes stays O(n).
+// inserting n routes stays O(n).  The index is brought up to date lazily, at the next lookup,
+// so a map filled with `append` (keys known to be new) never hashes while it is filled.
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,8 +22,8 @@ template <class V>
 class OrderedMap {
  public:
   using value_type = std::pair<std::string, V>;
-  using iterator = typename std::vector<value_type>::iterator;
-  using const_iterator = typename std::vector<value_type>::const_iterator;
+  using iterator = typename std::deque<value_type>::iterator;
+  using const_iterator = typename std::deque<value_type>::const_iterator;
 
   OrderedMap() = default;
   OrderedMap(std::initializer_list<value_type> init) {
@@ -35,6 +37,13 @@ class OrderedMap {
       return entries_[i].second;
     }
     return append(std::move(key), std::move(value));
+  }
+
+  /// Adds an entry whose key the caller knows is not present yet (ids it numbers itself), without
+  /// searching for it first.
+  V& append(std::string key, V value) {
+    entries_.emplace_back(std::move(key), std::move(value));
+    return entries_.back().second;
   }
 
   /// The value under `key`, default-constructed at the end when missing.
@@ -65,10 +74,10 @@ class OrderedMap {
 
   std::size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
-  void reserve(std::size_t n) { entries_.reserve(n); }
   void clear() {
     entries_.clear();
     index_.clear();
+    indexed_ = 0;
   }
 
   iterator begin() noexcept { return entries_.begin(); }
@@ -95,24 +104,18 @@ class OrderedMap {
         if (entries_[i].first == key) return i;
       return npos;
     }
+    if (indexed_ < entries_.size()) {
+      index_.reserve(entries_.size());
+      for (; indexed_ < entries_.size(); ++indexed_) index_.emplace(entries_[indexed_].first, indexed_);
+    }
     auto it = index_.find(key);
     return it == index_.end() ? npos : it->second;
   }
 
-  V& append(std::string key, V value) {
-    entries_.emplace_back(std::move(key), std::move(value));
-    if (entries_.size() > kLinearLimit) {
-      if (index_.empty()) {
-        for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
-      } else {
-        index_.emplace(entries_.back().first, entries_.size() - 1);
-      }
-    }
-    return entries_.back().second;
-  }
-
-  std::vector<value_type> entries_;
-  std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> index_;
+  std::deque<value_type> entries_;
+  // Key to position, covering entries_[0, indexed_); caught up by lookups only.
+  mutable std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> index_;
+  mutable std::size_t indexed_ = 0;
 };
 
 }  // namespace collab
