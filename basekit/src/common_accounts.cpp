@@ -176,8 +176,8 @@ Json Common::getSubscriptionVnets(const Json& subscription) {
   if (!has(subscription, "vnets")) return Json::object();
   const Json& vnets = subscription["vnets"];
   // Only collections and texts have a size; anything else counts as no VNets.
-  if (!(vnets.is_object() || vnets.is_array() || vnets.is_string()) || vnets.empty())
-    return Json::object();
+  const bool sized = vnets.is_object() || vnets.is_array() || vnets.is_string();
+  if (!sized || !detail::truthy(vnets)) return Json::object();
   return vnets;
 }
 

@@ -67,6 +67,8 @@ inline bool truthy(const Json& v) {
     case Json::value_t::number_float:
       return v.get<double>() != 0.0;
     case Json::value_t::string:
+      // nlohmann's empty() is false for every scalar, texts included.
+      return !v.get_ref<const std::string&>().empty();
     case Json::value_t::array:
     case Json::value_t::object:
       return !v.empty();
