@@ -188,10 +188,7 @@ TEST_F(AccountsTest, PerRunLookupsWithTheirDefaults) {
     EXPECT_EQ(Common::getSubscriptionVnets(account), Json::object());
   }
 
-  EXPECT_EQ(Common::getControllerPrivateIp({{"corvanta", {{"controller_private_ip", "10.0.0.5"}}}}),
-            "10.0.0.5");
   EXPECT_EQ(Common::getControllerPrivateIp({{"corvanta", nullptr}}), nullptr);
-  EXPECT_EQ(Common::getControllerPrivateIp(Json::object()), nullptr);
 
   const Json peerings = {{"transit-1", "transit-2"}};
   EXPECT_EQ(Common::getTransitPeeringMap({{"switch_traffic", {{"transit_peerings", peerings}}}}),

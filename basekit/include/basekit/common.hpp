@@ -111,9 +111,17 @@ class BASEKIT_EXPORT Common : public collab::CrossCloudBasekit::Common {
   ///         when the record has none; YAML then holds only the new subscriptionId.
   static void readAccountOption(const collab::Json& account, collab::Json& YAML);
 
-  /// Writes one VNet's options into `YAML` from its entry `vnetInYaml[vnet.name]`; see the
-  /// source for the keys.  Logs "  **Error** max_turbo_performance can only be set when turbo
-  /// is set to True" at error when turbo is "false" and max_turbo_performance is set.
+  /// Writes one VNet's options into `YAML` from its entry `vnetInYaml[vnet.name]`, in this
+  /// order: spoke_gw_name, transit_gw_name, spoke_gw_tags (base class); crvt_gw_size (from
+  /// spoke_gw_size, only when set); turbo (only when given); inspection; vnet_name; domain;
+  /// max_turbo_performance and spoke_ha (only when given); copy_quad_zero_route,
+  /// subnet_groups_inspected, subnet_groups; subnet_in_subnet_groups (their subnet_name
+  /// values); spoke_advertisement, spoke_routes (comma-joined); migrate_non_associated_subnet;
+  /// filter_service_tags ([] when null).  turbo, inspection, max_turbo_performance and
+  /// spoke_ha are stored as lower-case texts.  Every listed key of the entry must be present
+  /// (null when unset), or MissingKeyError names it; keys written before stay written.  Logs "
+  /// **Error** max_turbo_performance can only be set when turbo is set to True" at error when turbo
+  /// is "false" and max_turbo_performance is set.
   static void readVnetOption(const collab::Json& vnetInYaml,
                              const collab::azure::VirtualNetwork& vnet, collab::Json& YAML);
 
@@ -150,8 +158,11 @@ class BASEKIT_EXPORT Common : public collab::CrossCloudBasekit::Common {
 
   // ---- Accounts, subscriptions and per-VNet options ----------------------------------------
 
-  /// The subscription map built from the azure_cred section (see the source for the record
-  /// fields).  A missing or malformed section is logged and ends the process with status 1.
+  /// The subscription map built from the azure_cred section: per listed subscription id (and
+  /// "corvanta" for the entry of that name) a record with secret_env, secret_data_src ("" when
+  /// not configured), app_id, dir_id, sub_id and apps (the entry's name).  A missing or
+  /// malformed section, a non-list arm_subscription_id or an entry lacking a key is logged at
+  /// error and ends the process with status 1.
   static collab::Json getAzureSubscriptionInfo(const collab::Json& yamlObj);
   /// The subscription map built from terraform.azurerm.
   static collab::Json getAzurermSubscriptionInfo(const collab::Json& yamlObj);
