@@ -23,7 +23,8 @@ void Common::loadInputJson() {
   } catch (const collab::Json::parse_error& e) {
     throw std::runtime_error("Azure input file " + path + " is not valid JSON: " + e.what());
   }
-  if (!doc.is_object()) throw std::runtime_error("Azure input file " + path + " is not a JSON object");
+  if (!doc.is_object())
+    throw std::runtime_error("Azure input file " + path + " is not a JSON object");
 
   auto member = [&](const char* name) -> const collab::Json& {
     auto it = doc.find(name);

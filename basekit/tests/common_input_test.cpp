@@ -69,9 +69,9 @@ TEST_F(InputJsonTest, FailedLoadKeepsEarlierValues) {
   Common::loadInputJson();
   ASSERT_EQ(Common::REGION.at("xregion"), "X Region");
 
-  for (const char* bad : {R"({"REGION": {"eastus": 3}, "AZURE_SUBNET": []})",
-                          R"({"REGION": {}, "AZURE_SUBNET": "GatewaySubnet"})", R"([1, 2])",
-                          "{not json", ""}) {
+  for (const char* bad :
+       {R"({"REGION": {"eastus": 3}, "AZURE_SUBNET": []})",
+        R"({"REGION": {}, "AZURE_SUBNET": "GatewaySubnet"})", R"([1, 2])", "{not json", ""}) {
     SCOPED_TRACE(bad);
     write(bad);
     EXPECT_THROW(Common::loadInputJson(), std::exception);
