@@ -32,10 +32,11 @@ LoopbackServer::~LoopbackServer() { stop(); }
 
 void LoopbackServer::start() {
   server_->set_keep_alive_timeout(1);
-  server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+  // After routing the body has been read; the answer is not written yet, so a client never
+  // sees an answer before its request is on the list.
+  server_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
     std::lock_guard lock(mutex_);
     seen_.push_back({req.method, req.target, req.headers, req.body, req.remote_port});
-    return httplib::Server::HandlerResponse::Unhandled;
   });
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot bind a port on 127.0.0.1");
