@@ -1,11 +1,10 @@
-#include "collab/azure/arm_pipeline.hpp"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
 
 #include "collab/azure/arm_error.hpp"
+#include "collab/azure/arm_pipeline.hpp"
 #include "collab/azure/curl_transport.hpp"
 #include "collab/errors.hpp"
 #include "support/arm_json.hpp"
@@ -16,10 +15,10 @@
 namespace collab::azure {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using kx::test::LoopbackServer;
 using std::chrono::milliseconds;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 // Hands out "token-1" and, on every forced refresh, the next number.
 class CountingCredential : public TokenCredential {
@@ -61,21 +60,21 @@ class ArmPipelineTest : public ::testing::Test {
 TEST_F(ArmPipelineTest, FollowsNextLinksVerbatimAndKeepsAzureOrder) {
   // Each case ends the listing differently: "" (Capacity), null, or no member at all.
   const std::vector<std::string> endings = {R"(, "nextLink": "")", R"(, "nextLink": null)", ""};
-  server_.server().Get(R"(/c(\d)/subscriptions/sub1/providers/Microsoft.Network/routeTables)",
-                       [&](const httplib::Request& req, httplib::Response& res) {
-                         std::string c = req.matches[1];
-                         Json page = kx::test::listPage(
-                             {kx::test::routeTableJson("sub1", "rg1", "rt-a", 2),
-                              kx::test::routeTableJson("sub1", "rg1", "rt-b", 1)},
-                             server_.baseUrl() + "/c" + c +
-                                 "/page2?api-version=2024-05-01&$skiptoken=eyJu%3D%3D");
-                         answer(res, 200, page.dump());
-                       });
+  server_.server().Get(
+      R"(/c(\d)/subscriptions/sub1/providers/Microsoft.Network/routeTables)",
+      [&](const httplib::Request& req, httplib::Response& res) {
+        std::string c = req.matches[1];
+        Json page = kx::test::listPage(
+            {kx::test::routeTableJson("sub1", "rg1", "rt-a", 2),
+             kx::test::routeTableJson("sub1", "rg1", "rt-b", 1)},
+            server_.baseUrl() + "/c" + c + "/page2?api-version=2024-05-01&$skiptoken=eyJu%3D%3D");
+        answer(res, 200, page.dump());
+      });
   server_.server().Get(R"(/c(\d)/page2)", [&](const httplib::Request& req, httplib::Response& res) {
     std::string c = req.matches[1];
-    Json page = kx::test::listPage({kx::test::routeTableJson("sub1", "rg2", "rt-c", 0)},
-                                   server_.baseUrl() + "/c" + c +
-                                       "/page3?api-version=2024-05-01&$skiptoken=2");
+    Json page = kx::test::listPage(
+        {kx::test::routeTableJson("sub1", "rg2", "rt-c", 0)},
+        server_.baseUrl() + "/c" + c + "/page3?api-version=2024-05-01&$skiptoken=2");
     answer(res, 200, page.dump());
   });
   server_.server().Get(R"(/c(\d)/page3)", [&](const httplib::Request& req, httplib::Response& res) {
@@ -114,9 +113,8 @@ TEST_F(ArmPipelineTest, FollowsNextLinksVerbatimAndKeepsAzureOrder) {
 TEST_F(ArmPipelineTest, PageHandlerReceivesTheRawBodyAndDecidesTheNextLink) {
   const std::string first = R"({"value":[{"name":"a"}],"nextLink":"/second?api-version=1"})";
   const std::string second = R"({ "value" : [ ] })";
-  server_.server().Get("/first", [&](const httplib::Request&, httplib::Response& res) {
-    answer(res, 200, first);
-  });
+  server_.server().Get(
+      "/first", [&](const httplib::Request&, httplib::Response& res) { answer(res, 200, first); });
   server_.server().Get("/second", [&](const httplib::Request&, httplib::Response& res) {
     answer(res, 200, second);
   });
@@ -124,8 +122,7 @@ TEST_F(ArmPipelineTest, PageHandlerReceivesTheRawBodyAndDecidesTheNextLink) {
   std::vector<std::string> bodies;
   pipeline().forEachPage("/first", [&](std::string_view, HttpResponse&& page) {
     bodies.push_back(std::move(page.body));
-    return bodies.size() == 1 ? std::optional<std::string>("/second?api-version=1")
-                              : std::nullopt;
+    return bodies.size() == 1 ? std::optional<std::string>("/second?api-version=1") : std::nullopt;
   });
   EXPECT_THAT(bodies, ::testing::ElementsAre(first, second));
 }
@@ -232,7 +229,8 @@ TEST_F(ArmPipelineTest, ErrorBodiesOfEveryShapeGiveCodeAndMessage) {
       {403,
        R"({"error":{"code":"AuthorizationFailed","message":"The client 'x' does not have authorization","target":null,"details":[]}})",
        "application/json", "AuthorizationFailed", "The client 'x' does not have authorization"},
-      {404, R"({"error":{"code":"ResourceGroupNotFound","message":"Resource group 'rg' could not be found."}})",
+      {404,
+       R"({"error":{"code":"ResourceGroupNotFound","message":"Resource group 'rg' could not be found."}})",
        "application/json", "ResourceGroupNotFound", "Resource group 'rg' could not be found."},
       {400,
        R"({"error":"invalid_request","error_description":"AADSTS90002: Tenant 't' not found.\r\nTrace ID: 1\r\nCorrelation ID: 2"})",
@@ -332,8 +330,9 @@ TEST_F(ArmPipelineTest, UnauthorizedFetchesAFreshTokenOnceAndRetriesOnce) {
     if (req.get_header_value("Authorization") == "Bearer token-2") {
       answer(res, 200, "{}");
     } else {
-      answer(res, 401,
-             R"({"error":{"code":"ExpiredAuthenticationToken","message":"The access token expiry UTC time is earlier than current UTC time."}})");
+      answer(
+          res, 401,
+          R"({"error":{"code":"ExpiredAuthenticationToken","message":"The access token expiry UTC time is earlier than current UTC time."}})");
     }
   });
   server_.server().Get("/never", [&](const httplib::Request&, httplib::Response& res) {
@@ -367,10 +366,11 @@ TEST_F(ArmPipelineTest, UnauthorizedFetchesAFreshTokenOnceAndRetriesOnce) {
 }
 
 TEST_F(ArmPipelineTest, PostsAcceptedWithEmptyBodyAndSendsJsonBodies) {
-  server_.server().Post(".*/getLearnedRoutes", [&](const httplib::Request&, httplib::Response& res) {
-    res.status = 202;
-    res.set_header("Location", server_.baseUrl() + "/operationResults/1");
-  });
+  server_.server().Post(".*/getLearnedRoutes",
+                        [&](const httplib::Request&, httplib::Response& res) {
+                          res.status = 202;
+                          res.set_header("Location", server_.baseUrl() + "/operationResults/1");
+                        });
   server_.server().Post("/providers/Microsoft.ResourceGraph/resources",
                         [&](const httplib::Request& req, httplib::Response& res) {
                           answer(res, 200, R"({"totalRecords":0,"count":0,"data":[]})");
@@ -383,7 +383,8 @@ TEST_F(ArmPipelineTest, PostsAcceptedWithEmptyBodyAndSendsJsonBodies) {
   EXPECT_EQ(accepted.status, 202);
   EXPECT_TRUE(accepted.body.empty());
 
-  std::string query = R"({"subscriptions":["s"],"query":"Resources","options":{"resultFormat":"objectArray"}})";
+  std::string query =
+      R"({"subscriptions":["s"],"query":"Resources","options":{"resultFormat":"objectArray"}})";
   pipeline().post("/providers/Microsoft.ResourceGraph/resources?api-version=2021-03-01", query);
 
   auto seen = server_.requests();

@@ -1,7 +1,6 @@
-#include "collab/azure/curl_transport.hpp"
-
 #include <gtest/gtest.h>
 
+#include "collab/azure/curl_transport.hpp"
 #include "collab/errors.hpp"
 #include "support/loopback_server.hpp"
 #include "support/test_certificate.hpp"
@@ -91,9 +90,9 @@ TEST(CurlTransport, RefusesPlainHttpToNonLoopbackHostsWithoutConnecting) {
   CurlTransport transport;
   // Documentation-range and lookalike hosts: the refusal comes before any name lookup or
   // connection, so nothing leaves the machine.
-  for (const char* url : {"http://192.0.2.10/subscriptions", "http://management.azure.com/x",
-                          "http://localhost.example/x", "http://127.0.0.1@192.0.2.10/x",
-                          "http://[2001:db8::1]/x"}) {
+  for (const char* url :
+       {"http://192.0.2.10/subscriptions", "http://management.azure.com/x",
+        "http://localhost.example/x", "http://127.0.0.1@192.0.2.10/x", "http://[2001:db8::1]/x"}) {
     SCOPED_TRACE(url);
     try {
       transport.send(request("GET", url));
@@ -129,11 +128,10 @@ TEST(CurlTransport, ConnectionFailuresAreRetryableTransportErrors) {
 TEST(CurlTransport, TruncatedAndStalledTransfersAreRetryableTransportErrors) {
   LoopbackServer server;
   server.server().Get("/truncated", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content_provider(1000, "application/json",
-                             [](size_t, size_t, httplib::DataSink& sink) {
-                               sink.write("{\"value\": [", 11);
-                               return false;  // drop the connection mid-body
-                             });
+    res.set_content_provider(1000, "application/json", [](size_t, size_t, httplib::DataSink& sink) {
+      sink.write("{\"value\": [", 11);
+      return false;  // drop the connection mid-body
+    });
   });
   server.server().Get("/stall", [](const httplib::Request&, httplib::Response& res) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));

@@ -1,6 +1,6 @@
-#include "collab/azure/http_message.hpp"
-
 #include <gtest/gtest.h>
+
+#include "collab/azure/http_message.hpp"
 
 namespace collab::azure {
 namespace {
@@ -50,11 +50,21 @@ TEST(IsLoopbackHost, AcceptsOnlyLoopbackNames) {
     const char* host;
     bool loopback;
   } cases[] = {
-      {"localhost", true},        {"LocalHost", true},      {"127.0.0.1", true},
-      {"127.255.255.254", true},  {"127.1.2.3", true},      {"::1", true},
-      {"[::1]", true},            {"0:0:0:0:0:0:0:1", true}, {"128.0.0.1", false},
-      {"126.255.255.255", false}, {"10.0.0.1", false},      {"::2", false},
-      {"localhost.evil.com", false}, {"127.0.0.1.nip.io", false}, {"", false},
+      {"localhost", true},
+      {"LocalHost", true},
+      {"127.0.0.1", true},
+      {"127.255.255.254", true},
+      {"127.1.2.3", true},
+      {"::1", true},
+      {"[::1]", true},
+      {"0:0:0:0:0:0:0:1", true},
+      {"128.0.0.1", false},
+      {"126.255.255.255", false},
+      {"10.0.0.1", false},
+      {"::2", false},
+      {"localhost.evil.com", false},
+      {"127.0.0.1.nip.io", false},
+      {"", false},
       {"::ffff:127.0.0.1", false},  // refused conservatively, as ipaddress does
   };
   for (const auto& c : cases) {

@@ -1,6 +1,6 @@
-#include "collab/azure/retry_policy.hpp"
-
 #include <gtest/gtest.h>
+
+#include "collab/azure/retry_policy.hpp"
 
 namespace collab::azure {
 namespace {
@@ -53,14 +53,15 @@ TEST(RetryPolicy, BackoffDoublesWithJitterUpToTheCap) {
     int retry;
     double random;
     milliseconds expected;
-  } cases[] = {
-      {1, 0.5, milliseconds(1000)},   {2, 0.5, milliseconds(2000)},
-      {3, 0.5, milliseconds(4000)},   {4, 0.5, milliseconds(8000)},
-      {5, 0.5, milliseconds(10000)},  {60, 0.5, milliseconds(10000)},
-      {1, 0.0, milliseconds(800)},    {1, 0.999, milliseconds(1199)},
-      {4, 0.999, milliseconds(9596)}, {5, 0.0, milliseconds(8000)},
-      {0, 0.5, milliseconds(1000)},  // out-of-range retry numbers behave as the first
-  };
+  } cases[] =
+      {
+          {1, 0.5, milliseconds(1000)},   {2, 0.5, milliseconds(2000)},
+          {3, 0.5, milliseconds(4000)},   {4, 0.5, milliseconds(8000)},
+          {5, 0.5, milliseconds(10000)},  {60, 0.5, milliseconds(10000)},
+          {1, 0.0, milliseconds(800)},    {1, 0.999, milliseconds(1199)},
+          {4, 0.999, milliseconds(9596)}, {5, 0.0, milliseconds(8000)},
+          {0, 0.5, milliseconds(1000)},  // out-of-range retry numbers behave as the first
+      };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "retry " << c.retry << " random " << c.random);
     EXPECT_EQ(backoffDelay(policy, c.retry, c.random), c.expected);

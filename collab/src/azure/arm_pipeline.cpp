@@ -45,9 +45,9 @@ std::string ArmPipeline::newRequestId() {
   high = (high & 0xFFFFFFFFFFFF0FFFULL) | 0x0000000000004000ULL;
   low = (low & 0x3FFFFFFFFFFFFFFFULL) | 0x8000000000000000ULL;
   char text[37];
-  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%012llx",
-                static_cast<unsigned>(high >> 32), static_cast<unsigned>((high >> 16) & 0xFFFF),
-                static_cast<unsigned>(high & 0xFFFF), static_cast<unsigned>(low >> 48),
+  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%012llx", static_cast<unsigned>(high >> 32),
+                static_cast<unsigned>((high >> 16) & 0xFFFF), static_cast<unsigned>(high & 0xFFFF),
+                static_cast<unsigned>(low >> 48),
                 static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFULL));
   return text;
 }

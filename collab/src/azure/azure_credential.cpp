@@ -17,9 +17,9 @@ AzureCredential AzureCredential::fromClientSecret(std::string tenantId, std::str
                                                   std::string applicationSecret,
                                                   std::string subscriptionId,
                                                   ClientSecretCredentialOptions options) {
-  auto shared = std::make_shared<ClientSecretCredential>(
-      std::move(tenantId), std::move(applicationId), std::move(applicationSecret),
-      std::move(options));
+  auto shared =
+      std::make_shared<ClientSecretCredential>(std::move(tenantId), std::move(applicationId),
+                                               std::move(applicationSecret), std::move(options));
   return AzureCredential(std::move(subscriptionId), shared, shared);
 }
 

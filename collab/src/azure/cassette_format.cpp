@@ -82,8 +82,7 @@ std::string redactForm(std::string_view body, std::set<std::string>* found) {
   return out;
 }
 
-void redactTokenMembers(Json& value, const std::string& placeholder,
-                        std::set<std::string>& found) {
+void redactTokenMembers(Json& value, const std::string& placeholder, std::set<std::string>& found) {
   if (value.is_object()) {
     for (auto it = value.begin(); it != value.end(); ++it) {
       if (isTokenMember(it.key()) && it->is_string()) {

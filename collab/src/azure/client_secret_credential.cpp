@@ -7,8 +7,7 @@
 
 namespace collab::azure {
 
-AuthenticationError::AuthenticationError(const std::string& message, int status,
-                                         std::string error)
+AuthenticationError::AuthenticationError(const std::string& message, int status, std::string error)
     : std::runtime_error(message), status_(status), error_(std::move(error)) {}
 
 ClientSecretCredential::ClientSecretCredential(std::string tenantId, std::string clientId,
@@ -28,18 +27,18 @@ AccessToken ClientSecretCredential::getToken(bool forceRefresh) {
   }
   std::string login = endpoints_.login;
   if (login.empty() || login.back() != '/') login += '/';
-  detail::TokenRequest request{
-      login + detail::percentEncode(tenantId_) + "/oauth2/token", endpoints_.managementResource,
-      clientId_, clientSecret_, "application " + clientId_ + " in tenant " + tenantId_};
-  std::shared_ptr<Transport> transport = options_.transport ? options_.transport
-                                                            : defaultTransport();
+  detail::TokenRequest request{login + detail::percentEncode(tenantId_) + "/oauth2/token",
+                               endpoints_.managementResource, clientId_, clientSecret_,
+                               "application " + clientId_ + " in tenant " + tenantId_};
+  std::shared_ptr<Transport> transport =
+      options_.transport ? options_.transport : defaultTransport();
   std::mt19937_64 random{std::random_device{}()};
   Json answer = detail::requestToken(*transport, request, options_.retry, random);
   auto token = answer.find("access_token");
   if (token == answer.end() || !token->is_string() || token->get<std::string>().empty()) {
-    throw AuthenticationError("Azure AD token request for " + request.who +
-                                  " failed: the answer holds no access_token",
-                              200, "");
+    throw AuthenticationError(
+        "Azure AD token request for " + request.who + " failed: the answer holds no access_token",
+        200, "");
   }
   cached_ = AccessToken{token->get<std::string>(), detail::expiryOf(answer, now)};
   return *cached_;

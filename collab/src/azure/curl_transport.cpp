@@ -279,7 +279,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
     append(value.empty() ? name + ";" : name + ": " + value);
   }
   // curl would label a body-less or untyped POST as a form; send no type unless one is set.
-  if (request.method != "GET" && request.method != "HEAD" && !request.headers.contains("Content-Type")) {
+  if (request.method != "GET" && request.method != "HEAD" &&
+      !request.headers.contains("Content-Type")) {
     append("Content-Type:");
   }
   // No "Expect: 100-continue" round trip before larger bodies.

@@ -5,6 +5,7 @@
 
 #include "cassette_format.hpp"
 #include "collab/log.hpp"
+#include "url_text.hpp"
 
 namespace collab::azure {
 
@@ -32,7 +33,7 @@ HttpResponse RecordingTransport::send(const HttpRequest& request) {
   Json exchange = Json::object();
   Json& req = exchange["request"];
   req["method"] = request.method;
-  req["path"] = pathAndQuery(request.url, /*redact=*/true);
+  req["path"] = detail::pathAndQueryWithoutSecrets(request.url);
   req["headers"] = detail::storeHeaders(request.headers, {"authorization", "cookie"});
   if (auto authorization = request.headers.get("Authorization")) {
     std::string_view value = *authorization;
@@ -64,7 +65,9 @@ HttpResponse RecordingTransport::send(const HttpRequest& request) {
   }
   Json& res = exchange["response"];
   res["status"] = response.status;
-  res["headers"] = detail::storeHeaders(response.headers, {"set-cookie"});
+  res["headers"] = detail::storeHeaders(
+      response.headers, {"set-cookie", "connection", "keep-alive", "transfer-encoding",
+                         "content-encoding", "content-length"});
   detail::storeBody(res, response.body);
   if (auto json = res.find("json"); json != res.end()) {
     detail::redactTokenMembers(*json, kRedactedToken, found);

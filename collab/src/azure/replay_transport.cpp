@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "cassette_format.hpp"
+#include "url_text.hpp"
 
 namespace collab::azure {
 
@@ -33,7 +34,8 @@ bool sameBody(const Json& recorded, const HttpRequest& request) {
 ReplayMissError::ReplayMissError(std::string method, std::string_view url, std::string detail)
     : TransportError(std::move(method), url, std::move(detail), /*retryable=*/false) {}
 
-ReplayTransport::ReplayTransport(const std::string& path) : ReplayTransport(readCassette(path), path) {}
+ReplayTransport::ReplayTransport(const std::string& path)
+    : ReplayTransport(readCassette(path), path) {}
 
 ReplayTransport::ReplayTransport(const Json& cassette, std::string name) : name_(std::move(name)) {
   if (!cassette.is_object() || cassette.value("format", "") != detail::kCassetteFormat ||
@@ -51,7 +53,7 @@ std::size_t ReplayTransport::remaining() const {
 }
 
 HttpResponse ReplayTransport::send(const HttpRequest& request) {
-  std::string path = pathAndQuery(request.url, /*redact=*/true);
+  std::string path = detail::pathAndQueryWithoutSecrets(request.url);
   std::lock_guard lock(mutex_);
   int samePathUsed = 0;
   int samePathOtherBody = 0;
@@ -85,8 +87,8 @@ HttpResponse ReplayTransport::send(const HttpRequest& request) {
     response.body = detail::loadBody(recordedResponse);
     return response;
   }
-  std::string detail = "cassette '" + name_ + "' has no recorded answer for " + request.method +
-                       " " + path;
+  std::string detail =
+      "cassette '" + name_ + "' has no recorded answer for " + request.method + " " + path;
   if (samePathUsed > 0) {
     detail += " left (all " + std::to_string(samePathUsed) + " recorded answers already replayed)";
   } else if (samePathOtherBody > 0) {

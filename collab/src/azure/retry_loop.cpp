@@ -22,9 +22,9 @@ bool RetryLoop::waitBeforeRetry(const HttpHeaders* headers, std::string_view wha
   std::chrono::milliseconds delay = retryDelay(policy, attempt_, headers, now(), unit);
   if (waited_ + delay > policy.maxTotalWait) return false;
   ++attempt_;
-  getLogger("netscout")->warn("{} {}; retrying in {:.1f} s (attempt {} of {})", what, cause,
-                              static_cast<double>(delay.count()) / 1000.0, attempt_,
-                              policy.maxAttempts);
+  getLogger("netscout")
+      ->warn("{} {}; retrying in {:.1f} s (attempt {} of {})", what, cause,
+             static_cast<double>(delay.count()) / 1000.0, attempt_, policy.maxAttempts);
   if (options_.sleeper) {
     options_.sleeper(delay);
   } else {

@@ -31,7 +31,8 @@ std::optional<std::int64_t> wholeNumber(std::string_view text) {
   std::uint64_t value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (end != text.data() + text.size()) return std::nullopt;
-  if (error == std::errc::result_out_of_range || value > static_cast<std::uint64_t>(kLongestHintMs)) {
+  if (error == std::errc::result_out_of_range ||
+      value > static_cast<std::uint64_t>(kLongestHintMs)) {
     return kLongestHintMs;
   }
   if (error != std::errc()) return std::nullopt;
@@ -73,7 +74,8 @@ std::optional<milliseconds> serverRetryDelay(const HttpHeaders& headers,
 milliseconds backoffDelay(const RetryPolicy& policy, int retry, double unitRandom) noexcept {
   double exponent = std::clamp(retry, 1, 62) - 1;
   double cap = static_cast<double>(policy.maxDelay.count());
-  double base = std::min(static_cast<double>(policy.baseDelay.count()) * std::pow(2.0, exponent), cap);
+  double base =
+      std::min(static_cast<double>(policy.baseDelay.count()) * std::pow(2.0, exponent), cap);
   double jitter = 0.8 + 0.4 * std::clamp(unitRandom, 0.0, 1.0);
   double delay = std::min(base * jitter, cap);
   return milliseconds(static_cast<std::int64_t>(std::max(delay, 0.0)));

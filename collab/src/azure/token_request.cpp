@@ -66,8 +66,7 @@ Json requestToken(Transport& transport, const TokenRequest& request, const Retry
     if (!details.code.empty()) message += " " + details.code;
     message += ": " + details.message;
     if (loop.attempt() > 1) message += " (after " + std::to_string(loop.attempt()) + " attempts)";
-    throw AuthenticationError(scrub(message, request.clientSecret), response.status,
-                              details.code);
+    throw AuthenticationError(scrub(message, request.clientSecret), response.status, details.code);
   }
 }
 

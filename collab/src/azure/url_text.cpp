@@ -1,5 +1,7 @@
 #include "url_text.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace collab::azure::detail {
@@ -75,6 +77,38 @@ std::string percentEncode(std::string_view text) {
       out += kHex[c >> 4];
       out += kHex[c & 0xF];
     }
+  }
+  return out;
+}
+
+std::string pathAndQueryWithoutSecrets(std::string_view url) {
+  static constexpr std::array<std::string_view, 12> kSecretNames = {
+      "sig",      "signature", "code", "client_secret", "access_token", "refresh_token",
+      "id_token", "password",  "key",  "api-key",       "secret",       "token"};
+  UrlParts parts = splitUrl(url);
+  std::string out = parts.path.empty() ? std::string("/") : std::string(parts.path);
+  if (!parts.query) return out;
+  out += '?';
+  std::string_view query = *parts.query;
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string_view::npos) end = query.size();
+    std::string_view param = query.substr(start, end - start);
+    if (start > 0) out += '&';
+    std::size_t eq = param.find('=');
+    std::string name =
+        eq == std::string_view::npos ? std::string() : percentDecode(param.substr(0, eq));
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!name.empty() &&
+        std::find(kSecretNames.begin(), kSecretNames.end(), name) != kSecretNames.end()) {
+      out.append(param.substr(0, eq + 1));
+      out += "REDACTED";
+    } else {
+      out.append(param);
+    }
+    start = end + 1;
   }
   return out;
 }

@@ -20,6 +20,12 @@ UrlParts splitUrl(std::string_view url);
 /// The host of `hostPort` ("[::1]:8443" gives "[::1]", "a.b:443" gives "a.b").
 std::string_view hostOf(std::string_view hostPort);
 
+/// The path and query of `url` with the values of query parameters that carry credentials
+/// (sig, signature, code, client_secret, access_token, refresh_token, id_token, password, key,
+/// api-key, secret, token) replaced by "REDACTED"; other values stay, so recorded paths still
+/// tell pages apart.
+std::string pathAndQueryWithoutSecrets(std::string_view url);
+
 /// Decodes %XX escapes ("+" is left alone).
 std::string percentDecode(std::string_view text);
 

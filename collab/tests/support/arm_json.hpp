@@ -29,20 +29,21 @@ inline collab::Json routeTableJson(const std::string& subscription, const std::s
                          {"type", "Microsoft.Network/routeTables/routes"},
                          {"properties", properties}});
   }
-  return {{"name", name},
-          {"id", id},
-          {"etag", "W/\"9a8b7c6d-5e4f-4a3b-2c1d-0e9f8a7b6c5d\""},
-          {"type", "Microsoft.Network/routeTables"},
-          {"location", "westus"},
-          {"tags", {{"owner", "net"}, {"env", "prod"}}},
-          {"properties",
-           {{"provisioningState", "Succeeded"},
-            {"resourceGuid", "1b2c3d4e-5f60-4718-9a0b-1c2d3e4f5a6b"},
-            {"disableBgpRoutePropagation", false},
-            {"routes", routeList},
-            {"subnets",
-             {{{"id", "/subscriptions/" + subscription + "/resourceGroups/" + group +
-                          "/providers/Microsoft.Network/virtualNetworks/vnet1/subnets/" + name}}}}}}};
+  return {
+      {"name", name},
+      {"id", id},
+      {"etag", "W/\"9a8b7c6d-5e4f-4a3b-2c1d-0e9f8a7b6c5d\""},
+      {"type", "Microsoft.Network/routeTables"},
+      {"location", "westus"},
+      {"tags", {{"owner", "net"}, {"env", "prod"}}},
+      {"properties",
+       {{"provisioningState", "Succeeded"},
+        {"resourceGuid", "1b2c3d4e-5f60-4718-9a0b-1c2d3e4f5a6b"},
+        {"disableBgpRoutePropagation", false},
+        {"routes", routeList},
+        {"subnets",
+         {{{"id", "/subscriptions/" + subscription + "/resourceGroups/" + group +
+                      "/providers/Microsoft.Network/virtualNetworks/vnet1/subnets/" + name}}}}}}};
 }
 
 /// A list page: `{"value": [...], "nextLink": ...}`; no nextLink member when absent.

@@ -75,8 +75,7 @@ TlsFiles makeSelfSignedCertificate(const TempDir& dir, const std::string& stem,
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>("kx tests"), -1, -1, 0);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
-                             0);
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
   X509_set_issuer_name(cert.get(), name);
 
   std::string san;

@@ -19,8 +19,7 @@ class COLLAB_EXPORT AzureCredential {
                   std::shared_ptr<TokenCredential> spc);
   /// One `ClientSecretCredential` shared by both accessors.
   static AzureCredential fromClientSecret(std::string tenantId, std::string applicationId,
-                                          std::string applicationSecret,
-                                          std::string subscriptionId,
+                                          std::string applicationSecret, std::string subscriptionId,
                                           ClientSecretCredentialOptions options = {});
 
   std::shared_ptr<TokenCredential> getCSC() const { return csc_; }

@@ -7,11 +7,15 @@
 // answer's status, sorted headers and body, or the transport failure that replaced it.  JSON
 // bodies are stored as JSON, others as text.
 //
+// Bodies are stored decoded, so the transfer headers (Content-Encoding, Content-Length,
+// Transfer-Encoding, Connection, Keep-Alive) are not kept.
+//
 // Secrets never reach the file: the Authorization and Cookie headers and Set-Cookie answers
 // are dropped; `client_secret` (and the other credential fields of a token form) become
 // "REDACTED"; `access_token`, `refresh_token` and `id_token` in answers become the placeholder
-// `kRedactedToken`; query values other than the api-version are redacted; and every secret or
-// token value seen in any of those places is also scrubbed from all other recorded text.
+// `kRedactedToken`; query parameters that carry credentials (sig, code, token, ...) are
+// redacted; and every secret or token value seen in any of those places is also scrubbed from
+// all other recorded text.
 #include <memory>
 #include <mutex>
 #include <set>
