@@ -179,6 +179,7 @@ TEST_F(CassetteTest, CassetteIsReadableAndOrdered) {
     recorder.send(first);
   }  // saved on destruction
   std::string text = readText(cassette("order.json"));
+  EXPECT_EQ(text.find("abcdefgh"), std::string::npos) << "the bearer token was recorded";
   EXPECT_EQ(text.rfind("{\n  \"format\": \"kx-arm-cassette\",\n  \"version\": 1,\n", 0), 0u)
       << text;
   Json doc = Json::parse(text);

@@ -237,7 +237,7 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!caBundle_.empty()) {
-    curl_blob blob{caBundle_.data(), caBundle_.size(), CURL_BLOB_NOCOPY};
+    curl_blob blob{caBundle_.data(), caBundle_.size(), CURL_BLOB_COPY};
     curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
   }
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
