@@ -1,0 +1,86 @@
+#pragma once
+// Calls on Azure Resource Manager: the request decoration, retries, token refresh, error
+// mapping and paging every typed client shares.
+//
+// Every logical call gets `Authorization: Bearer <token>`, `Accept: application/json` and a
+// fresh `x-ms-client-request-id` (kept across its retries, so Azure support can trace them
+// together); a call with a body also gets `Content-Type: application/json`.  Throttling (429),
+// gateway and availability failures (500, 502, 503, 504) and dropped connections are retried
+// as `RetryPolicy` describes, each retry logged at warning on the "netscout" logger.  A 401
+// fetches a fresh token once and repeats the call once.  Any other non-2xx answer, or the last
+// one when retries are spent, becomes an `ArmError`.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+
+#include "collab/azure/http_message.hpp"
+#include "collab/azure/retry_policy.hpp"
+#include "collab/azure/token_credential.hpp"
+#include "collab/azure/transport.hpp"
+#include "collab/export.hpp"
+#include "collab/json.hpp"
+
+namespace collab::azure {
+
+struct ArmPipelineOptions {
+  RetryOptions retry;
+  /// Absent: the Resource Manager endpoint in force when the pipeline is built.
+  std::optional<std::string> resourceManager;
+};
+
+class COLLAB_EXPORT ArmPipeline {
+ public:
+  /// Receives one page's URL and answer (whose body it may take over) and returns the page's
+  /// next link, or absent (or "") when it was the last page.
+  using PageHandler =
+      std::function<std::optional<std::string>(std::string_view url, HttpResponse&& page)>;
+
+  /// A null `transport` means the default transport.
+  explicit ArmPipeline(std::shared_ptr<TokenCredential> credential, ArmPipelineOptions options = {},
+                       std::shared_ptr<Transport> transport = nullptr);
+
+  /// Sends one logical call.  `target` is a path on the Resource Manager endpoint
+  /// ("/subscriptions?api-version=...") or an absolute URL (a next link), used verbatim.
+  /// `repeatable` = false limits retries to 429, which Azure answers before doing any work.
+  /// @returns the 2xx answer (a 202 with an empty body included).
+  /// @throws ArmError for any other answer; TransportError when no answer was obtained.
+  HttpResponse send(std::string_view method, std::string_view target,
+                    const std::optional<std::string>& jsonBody = std::nullopt,
+                    bool repeatable = true);
+  HttpResponse get(std::string_view target) { return send("GET", target); }
+  HttpResponse post(std::string_view target,
+                    const std::optional<std::string>& jsonBody = std::nullopt) {
+    return send("POST", target, jsonBody);
+  }
+
+  /// GETs `first`, then every next link the handler returns, verbatim, until it returns
+  /// absent.  A next link already fetched in this listing is an `ArmError` rather than an
+  /// endless loop.
+  void forEachPage(std::string_view first, const PageHandler& onPage);
+
+  /// Every element of the `value` arrays of all pages, in Azure's order.
+  /// @throws ArmError ("InvalidResponseBody") for a page that is not a JSON object with a
+  ///         `value` array or whose `nextLink` is neither absent, null nor a string.
+  Json listAll(std::string_view first);
+
+  /// The next link of a parsed page: absent when missing, null or "".
+  /// @throws WrongTypeError when `nextLink` is of another type.
+  static std::optional<std::string> nextLinkOf(const Json& page);
+
+  /// The absolute URL `target` resolves to.
+  std::string resolve(std::string_view target) const;
+
+ private:
+  std::string newRequestId();
+
+  std::shared_ptr<TokenCredential> credential_;
+  std::shared_ptr<Transport> transport_;
+  RetryOptions retry_;
+  std::string resourceManager_;
+  std::mt19937_64 random_;
+};
+
+}  // namespace collab::azure

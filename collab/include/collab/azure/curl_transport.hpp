@@ -1,0 +1,56 @@
+#pragma once
+// The libcurl implementation of `Transport`.
+//
+// TLS peer and host verification are always on; there is deliberately no way to turn them
+// off.  A test that needs to trust a throw-away certificate names it in `extraCaFile`, which is
+// trusted in addition to the system store.
+//
+// Plain http is refused unless the host is loopback (localhost, 127.0.0.0/8, ::1), so a
+// mistyped endpoint can never send a bearer token in clear text.  The check happens before
+// any connection is attempted.
+//
+// Process-wide state: connections are kept alive and reused across calls and across
+// `CurlTransport` objects through one small pool of curl handles sharing one connection cache,
+// DNS cache and TLS session cache.  The pool is created on first use and released at process
+// exit; it caches connections only, never any Azure object, token or client.
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "collab/azure/transport.hpp"
+#include "collab/export.hpp"
+
+namespace collab::azure {
+
+struct CurlTransportOptions {
+  /// A PEM file of certificates to trust besides the system store.
+  std::optional<std::string> extraCaFile;
+  /// Longest wait for a TCP + TLS connection.
+  std::chrono::milliseconds connectTimeout{std::chrono::seconds(20)};
+  /// A transfer slower than `lowSpeedLimit` bytes per second for `lowSpeedTime` is abandoned
+  /// as stalled.  There is no limit on the total duration of a transfer that keeps moving.
+  long lowSpeedLimit = 1;
+  std::chrono::seconds lowSpeedTime{60};
+  /// Ask for gzip/deflate/br responses (decoded transparently).
+  bool acceptCompressed = true;
+};
+
+class COLLAB_EXPORT CurlTransport final : public Transport {
+ public:
+  /// @throws InvalidValueError when `extraCaFile` cannot be read.
+  explicit CurlTransport(CurlTransportOptions options = {});
+  ~CurlTransport() override;
+
+  /// @throws InvalidValueError for a URL that is not http(s), or plain http to a host that is
+  ///         not loopback (no connection is attempted).
+  /// @throws TransportError when no answer could be obtained.
+  HttpResponse send(const HttpRequest& request) override;
+
+ private:
+  CurlTransportOptions options_;
+  /// System CA bundle plus `extraCaFile`, when one was given.
+  std::string caBundle_;
+};
+
+}  // namespace collab::azure

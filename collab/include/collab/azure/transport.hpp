@@ -1,0 +1,54 @@
+#pragma once
+// The seam between the Azure client layer and the network.
+//
+// A `Transport` sends one request and returns whatever the server answered, 2xx or not; the
+// layers above decide what a status means.  Only a failure to obtain an answer at all (no
+// connection, a dropped connection, a stall, a TLS verification failure) is an exception,
+// `TransportError`.  Retries, tokens and request ids are layered on top (`ArmPipeline`);
+// record and replay are two more transports (`RecordingTransport`, `ReplayTransport`).
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "collab/azure/http_message.hpp"
+#include "collab/export.hpp"
+
+namespace collab::azure {
+
+/// No answer was obtained for a request.  Carries the method, the URL with query values
+/// redacted, and the underlying library's error text.  `retryable()` is true for failures that
+/// a new attempt may cure (refused, reset or dropped connections, time-outs) and false for
+/// those it cannot (certificate refused, malformed URL, a request a cassette lacks).
+class COLLAB_EXPORT TransportError : public std::runtime_error {
+ public:
+  TransportError(std::string method, std::string_view url, std::string detail, bool retryable);
+
+  const std::string& method() const noexcept { return method_; }
+  /// The request URL with query values redacted.
+  const std::string& url() const noexcept { return url_; }
+  const std::string& detail() const noexcept { return detail_; }
+  bool retryable() const noexcept { return retryable_; }
+
+ private:
+  std::string method_;
+  std::string url_;
+  std::string detail_;
+  bool retryable_;
+};
+
+class COLLAB_EXPORT Transport {
+ public:
+  virtual ~Transport();
+  /// Sends `request` and returns the server's answer whatever its status.
+  /// @throws TransportError when no answer could be obtained.
+  virtual HttpResponse send(const HttpRequest& request) = 0;
+};
+
+/// The transport clients and credentials use when none is handed to them: a `CurlTransport`
+/// unless replaced.  Process-wide configuration like the endpoints, so that a driver can route
+/// a whole run through a `RecordingTransport` or a `ReplayTransport`.
+COLLAB_EXPORT std::shared_ptr<Transport> defaultTransport();
+/// Replaces the default transport; null restores a `CurlTransport`.
+COLLAB_EXPORT void setDefaultTransport(std::shared_ptr<Transport> transport);
+
+}  // namespace collab::azure

@@ -1,0 +1,306 @@
+#include "collab/azure/curl_transport.hpp"
+
+#include <curl/curl.h>
+
+#include <array>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include "collab/errors.hpp"
+
+namespace collab::azure {
+
+namespace {
+
+// Process-wide pool of curl easy handles over one share handle.  The share holds the
+// connection cache, DNS cache and TLS session cache, so keep-alive connections outlive the
+// handle and the transport object that opened them.  Created on first use (never during
+// static initialisation); released at exit.
+class CurlPool {
+ public:
+  static CurlPool& instance() {
+    static CurlPool pool;
+    return pool;
+  }
+
+  CURL* acquire() {
+    CURL* handle = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (!idle_.empty()) {
+        handle = idle_.back();
+        idle_.pop_back();
+      }
+    }
+    if (handle) {
+      curl_easy_reset(handle);
+    } else {
+      handle = curl_easy_init();
+      if (!handle) throw std::runtime_error("curl_easy_init failed");
+    }
+    curl_easy_setopt(handle, CURLOPT_SHARE, share_);
+    return handle;
+  }
+
+  void release(CURL* handle) {
+    std::lock_guard lock(mutex_);
+    if (idle_.size() < kMaxIdle) {
+      idle_.push_back(handle);
+      return;
+    }
+    curl_easy_cleanup(handle);
+  }
+
+  CurlPool(const CurlPool&) = delete;
+  CurlPool& operator=(const CurlPool&) = delete;
+
+ private:
+  static constexpr std::size_t kMaxIdle = 8;
+
+  CurlPool() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    share_ = curl_share_init();
+    if (!share_) throw std::runtime_error("curl_share_init failed");
+    curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlPool::lock);
+    curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlPool::unlock);
+    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  }
+
+  ~CurlPool() {
+    for (CURL* handle : idle_) curl_easy_cleanup(handle);
+    curl_share_cleanup(share_);
+    curl_global_cleanup();
+  }
+
+  static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+    static_cast<CurlPool*>(self)->locks_[static_cast<std::size_t>(data)].lock();
+  }
+  static void unlock(CURL*, curl_lock_data data, void* self) {
+    static_cast<CurlPool*>(self)->locks_[static_cast<std::size_t>(data)].unlock();
+  }
+
+  std::mutex mutex_;
+  std::vector<CURL*> idle_;
+  CURLSH* share_ = nullptr;
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
+};
+
+// Borrows a handle for one transfer and gives it back whatever happens.
+class HandleLease {
+ public:
+  HandleLease() : handle_(CurlPool::instance().acquire()) {}
+  ~HandleLease() { CurlPool::instance().release(handle_); }
+  HandleLease(const HandleLease&) = delete;
+  HandleLease& operator=(const HandleLease&) = delete;
+  CURL* get() const noexcept { return handle_; }
+
+ private:
+  CURL* handle_;
+};
+
+struct UrlDeleter {
+  void operator()(CURLU* url) const noexcept { curl_url_cleanup(url); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+struct CurlStringDeleter {
+  void operator()(char* text) const noexcept { curl_free(text); }
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InvalidValueError("cannot read CA file '" + path + "'");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The CA bundle this libcurl trusts by default (empty when it has none compiled in).
+std::string systemCaBundlePath() {
+  HandleLease lease;
+  char* path = nullptr;
+  if (curl_easy_getinfo(lease.get(), CURLINFO_CAINFO, &path) == CURLE_OK && path) return path;
+  return {};
+}
+
+bool isRetryable(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_SSL_CONNECT_ERROR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string trim(std::string_view text) {
+  const char* blanks = " \t\r\n";
+  std::size_t first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  std::size_t last = text.find_last_not_of(blanks);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+size_t writeBody(char* data, size_t size, size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+size_t writeHeader(char* data, size_t size, size_t count, void* target) {
+  auto* headers = static_cast<HttpHeaders*>(target);
+  std::string_view line(data, size * count);
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new status line: an interim (1xx) answer came first, its headers do not count.
+    *headers = HttpHeaders{};
+  } else if (!line.empty() && (line.front() == ' ' || line.front() == '\t') && !headers->empty()) {
+    // Obsolete line folding: continues the previous field.
+    auto fields = headers->fields();
+    fields.back().second += " " + trim(line);
+    HttpHeaders rebuilt;
+    for (auto& [n, v] : fields) rebuilt.add(std::move(n), std::move(v));
+    *headers = std::move(rebuilt);
+  } else if (std::size_t colon = line.find(':'); colon != std::string_view::npos) {
+    headers->add(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+  }
+  return size * count;
+}
+
+}  // namespace
+
+CurlTransport::CurlTransport(CurlTransportOptions options) : options_(std::move(options)) {
+  if (options_.extraCaFile) {
+    std::string extra = readFile(*options_.extraCaFile);
+    std::string system = systemCaBundlePath();
+    if (!system.empty()) {
+      std::ifstream in(system, std::ios::binary);
+      if (in) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        caBundle_ = text.str();
+        if (!caBundle_.empty() && caBundle_.back() != '\n') caBundle_ += '\n';
+      }
+    }
+    caBundle_ += extra;
+  }
+}
+
+CurlTransport::~CurlTransport() = default;
+
+HttpResponse CurlTransport::send(const HttpRequest& request) {
+  std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
+  if (!url) throw std::bad_alloc();
+  if (curl_url_set(url.get(), CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
+    throw InvalidValueError("not a valid URL: '" + redactUrl(request.url) + "'");
+  }
+  char* rawScheme = nullptr;
+  char* rawHost = nullptr;
+  curl_url_get(url.get(), CURLUPART_SCHEME, &rawScheme, 0);
+  std::unique_ptr<char, CurlStringDeleter> scheme(rawScheme);
+  curl_url_get(url.get(), CURLUPART_HOST, &rawHost, 0);
+  std::unique_ptr<char, CurlStringDeleter> host(rawHost);
+  std::string schemeText = scheme ? scheme.get() : "";
+  std::string hostText = host ? host.get() : "";
+  if (schemeText != "https" && schemeText != "http") {
+    throw InvalidValueError("unsupported URL scheme '" + schemeText + "' in " +
+                            redactUrl(request.url) + ": only https (and http to loopback)");
+  }
+  if (schemeText == "http" && !isLoopbackHost(hostText)) {
+    throw InvalidValueError("refusing plain http to non-loopback host '" + hostText + "' (" +
+                            request.method + " " + redactUrl(request.url) +
+                            "): Azure endpoints must use https");
+  }
+
+  HandleLease lease;
+  CURL* h = lease.get();
+  char errorText[CURL_ERROR_SIZE] = {0};
+  HttpResponse response;
+
+  curl_easy_setopt(h, CURLOPT_CURLU, url.get());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!caBundle_.empty()) {
+    curl_blob blob{caBundle_.data(), caBundle_.size(), CURL_BLOB_COPY};
+    curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
+  }
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(options_.connectTimeout.count()));
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, options_.lowSpeedLimit);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.lowSpeedTime.count()));
+  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+  if (options_.acceptCompressed) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &writeHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.headers);
+
+  if (request.method == "GET") {
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+  } else if (request.method == "HEAD") {
+    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+  } else {
+    if (request.method != "POST") {
+      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    if (request.method == "POST" || !request.body.empty()) {
+      // POSTFIELDS (even empty) makes curl send Content-Length, 0 for a body-less POST.
+      curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                       static_cast<curl_off_t>(request.body.size()));
+      curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+    }
+  }
+
+  std::unique_ptr<curl_slist, SlistDeleter> headerList;
+  auto append = [&](const std::string& line) {
+    curl_slist* head = curl_slist_append(headerList.get(), line.c_str());
+    if (!head) throw std::bad_alloc();
+    headerList.release();  // `head` is the same list, grown (or the first node)
+    headerList.reset(head);
+  };
+  for (const auto& [name, value] : request.headers.fields()) {
+    append(value.empty() ? name + ";" : name + ": " + value);
+  }
+  // curl would label a body-less or untyped POST as a form; send no type unless one is set.
+  if (request.method != "GET" && request.method != "HEAD" &&
+      !request.headers.contains("Content-Type")) {
+    append("Content-Type:");
+  }
+  // No "Expect: 100-continue" round trip before larger bodies.
+  append("Expect:");
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+
+  CURLcode code = curl_easy_perform(h);
+  // The handle goes back to the pool: drop every pointer into this frame.
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
+  if (code != CURLE_OK) {
+    std::string detail = curl_easy_strerror(code);
+    if (errorText[0] != '\0') detail += ": " + std::string(errorText);
+    throw TransportError(request.method, request.url, detail, isRetryable(code));
+  }
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  response.status = static_cast<int>(status);
+  return response;
+}
+
+}  // namespace collab::azure

@@ -1,0 +1,96 @@
+#include "token_request.hpp"
+
+#include <charconv>
+
+#include "collab/azure/arm_error.hpp"
+#include "collab/azure/client_secret_credential.hpp"
+#include "retry_loop.hpp"
+#include "text_util.hpp"
+#include "url_text.hpp"
+
+namespace collab::azure::detail {
+
+namespace {
+
+std::string scrub(std::string text, const std::string& secret) {
+  if (secret.empty()) return text;
+  for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
+    text.replace(at, secret.size(), "REDACTED");
+  }
+  return text;
+}
+
+}  // namespace
+
+Json requestToken(Transport& transport, const TokenRequest& request, const RetryOptions& retry,
+                  std::mt19937_64& random) {
+  HttpRequest http;
+  http.method = "POST";
+  http.url = request.tokenUrl;
+  http.headers.set("Content-Type", "application/x-www-form-urlencoded");
+  http.headers.set("Accept", "application/json");
+  http.body = "grant_type=client_credentials&client_id=" + percentEncode(request.clientId) +
+              "&client_secret=" + percentEncode(request.clientSecret) +
+              "&resource=" + percentEncode(request.resource);
+
+  std::string what = "Azure AD token request for " + request.who;
+  RetryLoop loop(retry, random);
+  for (;;) {
+    HttpResponse response;
+    try {
+      response = transport.send(http);
+    } catch (const TransportError& error) {
+      if (error.retryable() &&
+          loop.waitBeforeRetry(nullptr, what, "failed (" + error.detail() + ")")) {
+        continue;
+      }
+      throw;
+    }
+    if (response.ok()) {
+      Json answer = Json::parse(response.body, nullptr, /*allow_exceptions=*/false);
+      if (answer.is_discarded() || !answer.is_object()) {
+        throw AuthenticationError(what + " failed: HTTP " + std::to_string(response.status) +
+                                      " answer is not a JSON object: " +
+                                      oneLine(scrub(response.body, request.clientSecret), 200),
+                                  response.status, "");
+      }
+      return answer;
+    }
+    if (isRetryableStatus(response.status) &&
+        loop.waitBeforeRetry(&response.headers, what,
+                             "answered HTTP " + std::to_string(response.status))) {
+      continue;
+    }
+    ErrorDetails details = parseErrorBody(response.body);
+    std::string message = what + " failed: HTTP " + std::to_string(response.status);
+    if (!details.code.empty()) message += " " + details.code;
+    message += ": " + details.message;
+    if (loop.attempt() > 1) message += " (after " + std::to_string(loop.attempt()) + " attempts)";
+    throw AuthenticationError(scrub(message, request.clientSecret), response.status, details.code);
+  }
+}
+
+std::optional<std::int64_t> integerMember(const Json& object, const char* key) {
+  auto it = object.find(key);
+  if (it == object.end()) return std::nullopt;
+  if (it->is_number_integer()) return it->get<std::int64_t>();
+  if (it->is_number_float()) return static_cast<std::int64_t>(it->get<double>());
+  if (it->is_string()) {
+    std::string_view text = trimBlank(it->get_ref<const std::string&>());
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error == std::errc() && end == text.data() + text.size() && !text.empty()) return value;
+  }
+  return std::nullopt;
+}
+
+std::chrono::system_clock::time_point expiryOf(const Json& answer,
+                                               std::chrono::system_clock::time_point now) {
+  if (auto on = integerMember(answer, "expires_on")) {
+    return std::chrono::system_clock::time_point(std::chrono::seconds(*on));
+  }
+  if (auto in = integerMember(answer, "expires_in")) return now + std::chrono::seconds(*in);
+  return now;
+}
+
+}  // namespace collab::azure::detail

@@ -1,0 +1,38 @@
+#pragma once
+// The client-credentials token request of the Azure AD v1 endpoint, shared by
+// `ClientSecretCredential` and `AuthenticationContext`.
+#include <chrono>
+#include <optional>
+#include <random>
+#include <string>
+
+#include "collab/azure/retry_policy.hpp"
+#include "collab/azure/transport.hpp"
+#include "collab/json.hpp"
+
+namespace collab::azure::detail {
+
+struct TokenRequest {
+  std::string tokenUrl;
+  std::string resource;
+  std::string clientId;
+  std::string clientSecret;
+  /// Names the requester in messages ("application X in tenant Y").
+  std::string who;
+};
+
+/// POSTs the form and returns the parsed 2xx answer, retrying throttled and failed attempts.
+/// @throws AuthenticationError for a non-2xx answer or a 2xx answer that is not a JSON object;
+///         TransportError when Azure AD cannot be reached.
+Json requestToken(Transport& transport, const TokenRequest& request, const RetryOptions& retry,
+                  std::mt19937_64& random);
+
+/// A member holding a whole number either as a JSON number or as a numeric string.
+std::optional<std::int64_t> integerMember(const Json& object, const char* key);
+
+/// When the token of `answer` expires: `expires_on` (epoch seconds) if present, else `now` +
+/// `expires_in`, else `now` (a token of unknown lifetime is not reused).
+std::chrono::system_clock::time_point expiryOf(const Json& answer,
+                                               std::chrono::system_clock::time_point now);
+
+}  // namespace collab::azure::detail
