@@ -37,6 +37,15 @@ std::vector<std::string> splitPath(const std::string& text) {
   return pieces;
 }
 
+// The first VNet entry of an account.  The loaded configuration keeps an account's VNets as a
+// map from VNet name to entry, in file order, so the first is the first the file lists (the
+// loader fills each entry's vnet_name with its name); a list of entries is taken as it is.
+const Json& firstVnet(const Json& vnets) {
+  if (!vnets.is_object()) return detail::index(vnets, 0);
+  if (vnets.empty()) throw collab::IndexRangeError("entry 0 of a map of 0 VNets");
+  return vnets.front();
+}
+
 }  // namespace
 
 Json Common::getLogFolder(const Json& yamlObj) {
@@ -88,8 +97,7 @@ std::optional<std::string> Common::getTmpFolderId(const Json& data,
   const Json& how = at(at(data, "terraform"), "tmp_folder_id");
   if (how == "VNET_ID") {
     const Json& account = detail::index(at(data, "account_info"), 0);
-    const Json& vnet = detail::index(at(account, "vnets"), 0);
-    return textForm(at(vnet, "vnet_name"));
+    return textForm(at(firstVnet(at(account, "vnets")), "vnet_name"));
   }
   if (how == "YAML_ID") {
     std::filesystem::path path(yamlFileName);

@@ -481,6 +481,18 @@ class Converter {
     }
 
     for (const auto& f : schema.fields) {
+      if (f.holdsEntryName && !entryName.empty()) {
+        if (!out.contains(f.key)) {
+          out[f.key] = entryName;
+        } else if (out[f.key] != entryName) {
+          const std::string found = describeValue(out[f.key], f.key);
+          const std::string expected = "the entry's own name " + quoteValue(entryName);
+          fail(fieldLoc(node, f.key, at), appendKey(path, f.key),
+               "expected " + expected + " (or leave '" + f.key + "' out), found " + found, expected,
+               found);
+        }
+        continue;
+      }
       if (out.contains(f.key)) continue;
       const bool exempt = !f.notRequiredInEntry.empty() && f.notRequiredInEntry == entryName;
       if (f.required && !exempt)
@@ -491,16 +503,21 @@ class Converter {
 
     for (const auto& rule : schema.rules) {
       if (auto violation = rule(out)) {
-        Loc fieldLoc = at;
-        for (auto it = node.begin(); node.IsDefined() && it != node.end(); ++it)
-          if (it->first.IsScalar() && it->first.Scalar() == violation->field)
-            fieldLoc = locOf(it->second, locOf(it->first, at));
         const std::string found = describeValue(out[violation->field], violation->field);
-        fail(fieldLoc, appendKey(path, violation->field),
+        fail(fieldLoc(node, violation->field, at), appendKey(path, violation->field),
              "expected " + violation->expected + ", found " + found, violation->expected, found);
       }
     }
     return out;
+  }
+
+  // Where the value of `key` sits in the map `node` (the map's own place when not there).
+  static Loc fieldLoc(const YAML::Node& node, const std::string& key, Loc at) {
+    Loc loc = at;
+    for (auto it = node.begin(); node.IsDefined() && it != node.end(); ++it)
+      if (it->first.IsScalar() && it->first.Scalar() == key)
+        loc = locOf(it->second, locOf(it->first, at));
+    return loc;
   }
 
   // The default of an absent section is its own map of defaults.

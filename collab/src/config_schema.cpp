@@ -76,13 +76,13 @@ SchemaPtr dictionary(std::string expected, SchemaPtr element, bool nullable, boo
 }
 
 FieldSpec required(std::string key, SchemaPtr type) {
-  return FieldSpec{std::move(key), std::move(type), true, std::nullopt, {}};
+  return FieldSpec{std::move(key), std::move(type), true, std::nullopt, {}, false};
 }
 FieldSpec optional(std::string key, SchemaPtr type) {
-  return FieldSpec{std::move(key), std::move(type), false, std::nullopt, {}};
+  return FieldSpec{std::move(key), std::move(type), false, std::nullopt, {}, false};
 }
 FieldSpec withDefault(std::string key, SchemaPtr type, Json value) {
-  return FieldSpec{std::move(key), std::move(type), false, std::move(value), {}};
+  return FieldSpec{std::move(key), std::move(type), false, std::move(value), {}, false};
 }
 // A section: a map that is always present after loading, with the defaults of its keys.
 FieldSpec section(std::string key, std::vector<FieldSpec> fields) {
@@ -129,15 +129,26 @@ std::vector<FieldSpec> credentialFields(bool subscriptionListed) {
   return fields;
 }
 
+// The entry's own name, filled in when absent: readers that take the first VNet of an account
+// (the temporary folder's name) read it from the entry, not from the map key.
+FieldSpec entryName(std::string key) {
+  FieldSpec field{std::move(key), text(), false, std::nullopt, {}, true};
+  return field;
+}
+
 SchemaPtr vnetEntry() {
   auto subnetGroup =
       record("a subnet-group entry with 'subnet_name'", {required("subnet_name", text())}, false);
+  // Gateway tags are a plain map from tag name to value (the base class hands them on as
+  // such), unlike the route-table tags, which are tag records.
+  auto gatewayTags = dictionary("a map from tag name to tag value", text(), true, false);
   return record(
       "a map of VNet options",
       {
+          entryName("vnet_name"),
           optional("spoke_gw_name", optText()),
           optional("transit_gw_name", optText()),
-          optional("spoke_gw_tags", tagRecords({.nullable = true})),
+          optional("spoke_gw_tags", gatewayTags),
           withDefault("spoke_gw_size", optText(), nullptr),
           withDefault("turbo", optBoolean(), nullptr),
           withDefault("max_turbo_performance", optBoolean(), nullptr),

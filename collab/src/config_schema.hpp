@@ -36,6 +36,10 @@ struct FieldSpec {
   /// For entries of a named map: the entry name for which a required key may be left out
   /// (the "corvanta" credential entry has no subscription list).
   std::string notRequiredInEntry;
+  /// For entries of a named map: the key holds the entry's own name.  It is filled with that
+  /// name when absent, and a different value is an error, so the key and the name never
+  /// disagree (a VNet entry's `vnet_name`).
+  bool holdsEntryName = false;
 };
 
 /// A rule across the fields of one record, run after the fields are converted.  Returns the

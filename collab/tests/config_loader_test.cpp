@@ -205,7 +205,7 @@ TEST_F(ConfigLoaderTest, AccountAndVnetEntriesGetTheirDefaults) {
   EXPECT_EQ(account, Json::parse(R"({
     "subscription_id": "s1", "filter_cidrs": [],
     "vnets": {"vnet1": {
-      "spoke_gw_size": null, "turbo": null, "max_turbo_performance": null, "inspection": null,
+      "vnet_name": "vnet1", "spoke_gw_size": null, "turbo": null, "max_turbo_performance": null, "inspection": null,
       "spoke_ha": null, "domain": null, "copy_quad_zero_route": false, "subnet_groups": null,
       "subnet_groups_inspected": false, "spoke_routes": null, "spoke_advertisement": null,
       "migrate_non_associated_subnet": false, "filter_service_tags": [], "route_table_tags": []
