@@ -30,20 +30,36 @@ std::string apiVersion(const char* version) { return std::string("api-version=")
 
 // Reads every page of a listing into one vector, with one parser for all pages.  A page the
 // parser cannot read becomes an ArmError naming the request.
+//
+// Each page is read into a vector of its own and the pages are joined at the end, moving every
+// object once: the objects are not nothrow-movable (their ordered maps hold a std::deque), so a
+// vector growing page by page would copy everything read so far at each reallocation.
 template <class T>
 std::vector<T> collectPages(
     ArmPipeline& arm, const std::string& first,
     std::optional<std::string> (ArmPageParser::*readPage)(std::string_view, std::vector<T>&)) {
-  std::vector<T> items;
+  std::vector<std::vector<T>> pages;
+  std::size_t total = 0;
   ArmPageParser parser;
   arm.forEachPage(first, [&](std::string_view url, HttpResponse&& page) {
+    std::vector<T> items;
+    std::optional<std::string> next;
     try {
-      return (parser.*readPage)(page.body, items);
+      next = (parser.*readPage)(page.body, items);
     } catch (const MalformedResponseError& error) {
       throw ArmError("GET", url, page, "InvalidResponseBody", error.what());
     }
+    total += items.size();
+    pages.push_back(std::move(items));
+    return next;
   });
-  return items;
+  if (pages.size() == 1) return std::move(pages.front());
+  std::vector<T> all;
+  all.reserve(total);
+  for (auto& items : pages) {
+    for (auto& item : items) all.push_back(std::move(item));
+  }
+  return all;
 }
 
 }  // namespace
