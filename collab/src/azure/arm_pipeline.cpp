@@ -1,5 +1,6 @@
 #include "collab/azure/arm_pipeline.hpp"
 
+#include <cctype>
 #include <set>
 
 #include "collab/azure/arm_error.hpp"
@@ -15,6 +16,54 @@ namespace {
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+// "scheme://host:port" of an absolute http(s) URL, lower-cased, with the scheme's default port
+// filled in; absent for anything else.  An authority holding user-info or characters no host
+// name has is refused outright rather than interpreted: parsers disagree about such URLs, and
+// the answer decides where the bearer token goes.
+std::optional<std::string> originOf(std::string_view url) {
+  std::size_t sep = url.find("://");
+  if (sep == std::string_view::npos) return std::nullopt;
+  std::string scheme(url.substr(0, sep));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string_view defaultPort = scheme == "https" ? "443" : scheme == "http" ? "80" : "";
+  if (defaultPort.empty()) return std::nullopt;
+  std::string_view rest = url.substr(sep + 3);
+  std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+  if (authority.empty()) return std::nullopt;
+  for (char c : authority) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != ':' &&
+        c != '[' && c != ']') {
+      return std::nullopt;
+    }
+  }
+  std::string_view host = authority;
+  std::string_view port;
+  if (authority.front() == '[') {
+    std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    host = authority.substr(0, close + 1);
+    std::string_view after = authority.substr(close + 1);
+    if (!after.empty()) {
+      if (after.front() != ':') return std::nullopt;
+      port = after.substr(1);
+    }
+  } else if (std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    host = authority.substr(0, colon);
+    port = authority.substr(colon + 1);
+  }
+  if (host.empty()) return std::nullopt;
+  for (char c : port) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+  }
+  while (port.size() > 1 && port.front() == '0') port.remove_prefix(1);
+  if (port.empty()) port = defaultPort;
+  std::string origin = scheme + "://";
+  for (char c : host) origin += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  origin += ':';
+  origin += port;
+  return origin;
 }
 
 }  // namespace
@@ -107,13 +156,30 @@ HttpResponse ArmPipeline::send(std::string_view method, std::string_view target,
 void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage) {
   std::set<std::string> fetched;
   std::string url = resolve(first);
+  // Pages are fetched with the bearer token, so every page must come from the Resource
+  // Manager endpoint itself: a next link elsewhere (a tampered or misdirected answer) would
+  // hand the token to whoever it names.  A replay sends nothing, so it follows recorded links
+  // whatever endpoint they were recorded under.
+  const std::optional<std::string> home = originOf(resourceManager_);
+  const bool checkOrigin = !transport_->offline();
+  HttpResponse meta;
   for (;;) {
+    if (std::optional<std::string> origin = originOf(url);
+        checkOrigin && (!origin || origin != home)) {
+      throw ArmError("GET", url, meta, "ForeignNextLink",
+                     "refusing to fetch a list page from " +
+                         (origin ? *origin : std::string("an address that is not a plain URL")) +
+                         ", which is not the Resource Manager endpoint " +
+                         home.value_or(resourceManager_) +
+                         "; the bearer token is only sent to that endpoint");
+    }
     HttpResponse page = get(url);
     fetched.insert(url);
-    HttpResponse meta{page.status, page.headers, {}};
+    meta = HttpResponse{page.status, page.headers, {}};
     std::optional<std::string> next = onPage(url, std::move(page));
     if (!next || next->empty()) return;
-    url = resolve(*next);
+    // A path is taken on the endpoint; anything else verbatim, for the check above to judge.
+    url = startsWith(*next, "/") ? resolve(*next) : *next;
     if (fetched.count(url)) {
       throw ArmError("GET", url, meta, "RepeatedNextLink",
                      "the next link names a page already fetched in this listing");

@@ -58,7 +58,9 @@ class COLLAB_EXPORT ArmPipeline {
 
   /// GETs `first`, then every next link the handler returns, verbatim, until it returns
   /// absent.  A next link already fetched in this listing is an `ArmError` rather than an
-  /// endless loop.
+  /// endless loop.  Every page must come from the Resource Manager endpoint (same scheme, host
+  /// and port): a link elsewhere is refused with an `ArmError` of code "ForeignNextLink"
+  /// before anything is sent, so the bearer token never leaves that endpoint.
   void forEachPage(std::string_view first, const PageHandler& onPage);
 
   /// Every element of the `value` arrays of all pages, in Azure's order.

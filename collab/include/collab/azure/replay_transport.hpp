@@ -31,6 +31,8 @@ class COLLAB_EXPORT ReplayTransport final : public Transport {
 
   /// @throws ReplayMissError for a request the cassette lacks or has no unused answer for.
   HttpResponse send(const HttpRequest& request) override;
+  /// A replay sends nothing.
+  bool offline() const noexcept override { return true; }
 
   /// Number of recorded exchanges not replayed yet.
   std::size_t remaining() const;

@@ -42,6 +42,11 @@ class COLLAB_EXPORT Transport {
   /// Sends `request` and returns the server's answer whatever its status.
   /// @throws TransportError when no answer could be obtained.
   virtual HttpResponse send(const HttpRequest& request) = 0;
+  /// True for a transport that answers from recorded data and sends nothing anywhere.  The
+  /// pipeline keeps list pages on the Resource Manager endpoint so that the bearer token
+  /// cannot leave it; with nothing sent there is nothing to protect, and a cassette's next
+  /// links, recorded under one endpoint, may be replayed under another.
+  virtual bool offline() const noexcept { return false; }
 };
 
 /// The transport clients and credentials use when none is handed to them: a `CurlTransport`
