@@ -7,7 +7,6 @@
 // inserting n routes stays O(n).  The index is brought up to date lazily, at the next lookup,
 // so a map filled with `append` (keys known to be new) never hashes while it is filled.
 #include <cstddef>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -22,8 +21,8 @@ template <class V>
 class OrderedMap {
  public:
   using value_type = std::pair<std::string, V>;
-  using iterator = typename std::deque<value_type>::iterator;
-  using const_iterator = typename std::deque<value_type>::const_iterator;
+  using iterator = typename std::vector<value_type>::iterator;
+  using const_iterator = typename std::vector<value_type>::const_iterator;
 
   OrderedMap() = default;
   OrderedMap(std::initializer_list<value_type> init) {
@@ -74,6 +73,7 @@ class OrderedMap {
 
   std::size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
+  void reserve(std::size_t n) { entries_.reserve(n); }
   void clear() {
     entries_.clear();
     index_.clear();
@@ -112,7 +112,7 @@ class OrderedMap {
     return it == index_.end() ? npos : it->second;
   }
 
-  std::deque<value_type> entries_;
+  std::vector<value_type> entries_;
   // Key to position, covering entries_[0, indexed_); caught up by lookups only.
   mutable std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> index_;
   mutable std::size_t indexed_ = 0;

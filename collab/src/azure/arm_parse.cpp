@@ -1,5 +1,6 @@
 // Resource Manager list pages and answers to the typed Azure objects.  The member paths follow
 // the Network, Compute, Resources, Resource Graph and Capacity REST definitions.
+#include <algorithm>
 #include "collab/azure/arm_parse.hpp"
 
 #include <utility>
@@ -259,7 +260,9 @@ std::optional<std::string> readListPage(dom::parser& parser, const char* kind,
   std::optional<std::string> next = r.nextLink(root);
   const std::size_t before = out.size();
   try {
-    out.reserve(before + items.size());
+    // Grow geometrically: callers append page after page to one vector.
+    if (const std::size_t need = before + items.size(); need > out.capacity())
+      out.reserve(std::max(need, 2 * out.capacity()));
     const Path root;
     const Path valueAt = root.member("value");
     std::size_t i = 0;
