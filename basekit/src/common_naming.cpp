@@ -86,13 +86,7 @@ std::string Common::transformName(const Json& transforms,
         name = replaceAll(name, "{" + placeholder + "}", value);
     } else if (key == "replace") {
       const std::string& spec = textValue(entry, "replace");
-      std::vector<std::string> pieces;
-      std::size_t start = 0;
-      for (auto comma = spec.find(','); comma != std::string::npos; comma = spec.find(',', start)) {
-        pieces.push_back(spec.substr(start, comma - start));
-        start = comma + 1;
-      }
-      pieces.push_back(spec.substr(start));
+      const std::vector<std::string> pieces = detail::splitAt(spec, ',');
       if (pieces.size() < 2)
         throw collab::IndexRangeError("replace transform '" + spec +
                                       "' has no replacement: expected search,replacement");

@@ -25,18 +25,6 @@ const std::string& sectionRule() {
   return rule;
 }
 
-// `text` split at every "/", empty pieces kept (an id's leading "/" gives an empty first one).
-std::vector<std::string> splitPath(const std::string& text) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  for (auto slash = text.find('/'); slash != std::string::npos; slash = text.find('/', start)) {
-    pieces.push_back(text.substr(start, slash - start));
-    start = slash + 1;
-  }
-  pieces.push_back(text.substr(start));
-  return pieces;
-}
-
 // The first VNet entry of an account.  The loaded configuration keeps an account's VNets as a
 // map from VNet name to entry, in file order, so the first is the first the file lists (the
 // loader fills each entry's vnet_name with its name); a list of entries is taken as it is.
@@ -126,7 +114,7 @@ void Common::logSubscription(const std::string& id) {
 
 void Common::logVnetHeader(const collab::azure::VirtualNetwork& vnet) {
   // Everything is read before the first line, so a bad id writes no half banner.
-  const auto idParts = splitPath(vnet.id);
+  const auto idParts = detail::splitAt(vnet.id, '/');
   if (idParts.size() <= static_cast<std::size_t>(RG_I))
     throw collab::IndexRangeError("VNet id '" + vnet.id + "' has no resource group component");
   const std::string& rg = idParts[RG_I];

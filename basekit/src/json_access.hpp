@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "collab/errors.hpp"
 #include "collab/json.hpp"
@@ -21,6 +22,18 @@ namespace basekit::detail {
 using collab::Json;
 
 inline const char* kindOf(const Json& value) { return value.type_name(); }
+
+/// `text` split at every `sep`, empty pieces kept ("/a" gives "" and "a").
+inline std::vector<std::string> splitAt(const std::string& text, char sep) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (auto at = text.find(sep); at != std::string::npos; at = text.find(sep, start)) {
+    pieces.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  pieces.push_back(text.substr(start));
+  return pieces;
+}
 
 /// `map[key]`.  @throws MissingKeyError naming the key; WrongTypeError when `map` is not a map.
 inline const Json& at(const Json& map, std::string_view key) {

@@ -1,8 +1,9 @@
 // Resource Manager list pages and answers to the typed Azure objects.  The member paths follow
 // the Network, Compute, Resources, Resource Graph and Capacity REST definitions.
-#include <algorithm>
 #include "collab/azure/arm_parse.hpp"
 
+#include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "azure/arm_parse_reader.hpp"
@@ -15,6 +16,36 @@ using arm_parse_detail::Path;
 using arm_parse_detail::Reader;
 
 namespace {
+
+// The array member `name` of `p`, each item read with `readItem(r, item, path)`; absent when
+// Azure omitted the member.
+template <class ReadItem>
+auto readOptionalList(const Reader& r, dom::object p, std::string_view name, const Path& props,
+                      ReadItem readItem)
+    -> std::optional<
+        std::vector<std::invoke_result_t<ReadItem, const Reader&, dom::element, const Path&>>> {
+  auto items = r.optionalArray(p, name, props);
+  if (!items) return std::nullopt;
+  const Path at = props.member(name);
+  std::vector<std::invoke_result_t<ReadItem, const Reader&, dom::element, const Path&>> out;
+  out.reserve(items->size());
+  std::size_t i = 0;
+  for (dom::element item : *items) out.push_back(readItem(r, item, at.item(i++)));
+  return out;
+}
+
+// The same for a list the object keeps as empty when Azure omits it.
+template <class ReadItem>
+auto readList(const Reader& r, dom::object p, std::string_view name, const Path& props,
+              ReadItem readItem) {
+  auto list = readOptionalList(r, p, name, props, readItem);
+  using List = typename decltype(list)::value_type;
+  return list ? std::move(*list) : List{};
+}
+
+SubResource readSubResource(const Reader& r, dom::element e, const Path& at) {
+  return r.subResource(e, at);
+}
 
 // ---- route tables -------------------------------------------------------------------------
 
@@ -45,21 +76,9 @@ RouteTable readRouteTable(const Reader& r, dom::element e, const Path& at) {
     table.disable_bgp_route_propagation =
         r.boolean(*flag, props.member("disableBgpRoutePropagation"));
   }
-  if (auto routes = r.optionalArray(p, "routes", props)) {
-    const Path routesAt = props.member("routes");
-    table.routes.reserve(routes->size());
-    std::size_t i = 0;
-    for (dom::element route : *routes)
-      table.routes.push_back(readRoute(r, route, routesAt.item(i++)));
-  }
+  table.routes = readList(r, p, "routes", props, readRoute);
   // Read-only and omitted while no subnet uses the table: absent, not empty.
-  if (auto subnets = r.optionalArray(p, "subnets", props)) {
-    const Path subnetsAt = props.member("subnets");
-    auto& refs = table.subnets.emplace();
-    refs.reserve(subnets->size());
-    std::size_t i = 0;
-    for (dom::element ref : *subnets) refs.push_back(r.subResource(ref, subnetsAt.item(i++)));
-  }
+  table.subnets = readOptionalList(r, p, "subnets", props, readSubResource);
   return table;
 }
 
@@ -104,20 +123,8 @@ Subnet readSubnet(const Reader& r, dom::element e, const Path& at) {
   if (auto rt = Reader::find(p, "routeTable")) {
     s.route_table = r.subResource(*rt, props.member("routeTable"));
   }
-  if (auto delegations = r.optionalArray(p, "delegations", props)) {
-    const Path dAt = props.member("delegations");
-    s.delegations.reserve(delegations->size());
-    std::size_t i = 0;
-    for (dom::element d : *delegations)
-      s.delegations.push_back(readDelegation(r, d, dAt.item(i++)));
-  }
-  if (auto endpoints = r.optionalArray(p, "serviceEndpoints", props)) {
-    const Path seAt = props.member("serviceEndpoints");
-    auto& list = s.service_endpoints.emplace();
-    list.reserve(endpoints->size());
-    std::size_t i = 0;
-    for (dom::element se : *endpoints) list.push_back(readServiceEndpoint(r, se, seAt.item(i++)));
-  }
+  s.delegations = readList(r, p, "delegations", props, readDelegation);
+  s.service_endpoints = readOptionalList(r, p, "serviceEndpoints", props, readServiceEndpoint);
   return s;
 }
 
@@ -146,20 +153,8 @@ VirtualNetwork readVirtualNetwork(const Reader& r, dom::element e, const Path& a
   dom::object space = r.requireObject(p, "addressSpace", props);
   vnet.address_space.address_prefixes =
       r.strings(r.require(space, "addressPrefixes", spaceAt), spaceAt.member("addressPrefixes"));
-  if (auto subnets = r.optionalArray(p, "subnets", props)) {
-    const Path sAt = props.member("subnets");
-    vnet.subnets.reserve(subnets->size());
-    std::size_t i = 0;
-    for (dom::element s : *subnets) vnet.subnets.push_back(readSubnet(r, s, sAt.item(i++)));
-  }
-  if (auto peerings = r.optionalArray(p, "virtualNetworkPeerings", props)) {
-    const Path pAt = props.member("virtualNetworkPeerings");
-    vnet.virtual_network_peerings.reserve(peerings->size());
-    std::size_t i = 0;
-    for (dom::element pe : *peerings) {
-      vnet.virtual_network_peerings.push_back(readPeering(r, pe, pAt.item(i++)));
-    }
-  }
+  vnet.subnets = readList(r, p, "subnets", props, readSubnet);
+  vnet.virtual_network_peerings = readList(r, p, "virtualNetworkPeerings", props, readPeering);
   return vnet;
 }
 
@@ -186,14 +181,7 @@ VirtualNetworkGateway readGateway(const Reader& r, dom::element e, const Path& a
   const Path props = at.member("properties");
   dom::object p = r.requireObject(o, "properties", at);
   gw.gateway_type = r.requireString(p, "gatewayType", props);
-  if (auto ips = r.optionalArray(p, "ipConfigurations", props)) {
-    const Path ipAt = props.member("ipConfigurations");
-    gw.ip_configurations.reserve(ips->size());
-    std::size_t i = 0;
-    for (dom::element ip : *ips) {
-      gw.ip_configurations.push_back(readGatewayIpConfiguration(r, ip, ipAt.item(i++)));
-    }
-  }
+  gw.ip_configurations = readList(r, p, "ipConfigurations", props, readGatewayIpConfiguration);
   return gw;
 }
 
