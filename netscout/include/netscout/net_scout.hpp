@@ -2,16 +2,40 @@
 // NetScout: discovery of a subscription's VNets, subnets, route tables, gateways and vCPU
 // quota through Azure Resource Manager.  Every operation is class-level; the class has no
 // state of its own.
+//
+// Conventions of every operation below:
+//  - each writes to the logger named "netscout" at info unless its comment says otherwise; a
+//    value in a line is written in its text form (collab::textForm: None for absent, a list in
+//    bracket form);
+//  - no operation catches a failure unless its comment says so: a failure of Azure
+//    (collab::azure::ArmError, TransportError, AuthenticationError), of a collaborator or of a
+//    missing option key (collab::MissingKeyError) ends the operation and reaches the caller
+//    unchanged, and nothing partial is returned; lines already logged stay logged;
+//  - every client is built by the operation that uses it and dropped when it ends; nothing
+//    Azure answers is kept between calls;
+//  - a VNet option map is the JSON map Common::readGlobalConfigOption / readAccountOption /
+//    readVnetOption fill for one VNet; JSON null in it is the absent value.
 #include <array>
+#include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "collab/azure/azure_credential.hpp"
+#include "collab/azure/management_clients.hpp"
 #include "collab/azure/resources.hpp"
+#include "collab/azure/route_table.hpp"
+#include "collab/azure/virtual_network.hpp"
 #include "collab/cross_cloud_netscout.hpp"
+#include "collab/json.hpp"
+#include "collab/subnet.hpp"
+#include "collab/subnet_gw_info.hpp"
 #include "netscout/export.hpp"
+#include "pathbook/pathbook.hpp"
 
 namespace netscout {
 
@@ -19,6 +43,21 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
  public:
   static constexpr const char* VPN = "Vpn";
   static constexpr const char* ER = "ExpressRoute";
+
+  /// CPU quota family and the size-name pattern (searched anywhere in the name, letter case
+  /// counting) that selects it, tried in this order: the last row catches the D-series sizes
+  /// the rows before it did not.
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 9> iSizeDict{{
+      {"standardBSFamily", R"(Standard_B\d+ms)"},
+      {"standardBSFamily", R"(Standard_B\d+s)"},
+      {"standardDv2Family", R"(Standard_D\d+_v2)"},
+      {"standardDSv2Family", R"(Standard_DS\d+_v2)"},
+      {"standardDv3Family", R"(Standard_D\d+_v3)"},
+      {"standardDSv3Family", R"(Standard_D\d+s_v3)"},
+      {"standardFSFamily", R"(Standard_F\d+s_v2)"},
+      {"standardA0_A7Family", R"(Standard_A[0-7])"},
+      {"standardDFamily", R"(Standard_D)"},
+  }};
 
   /// Names, and one name prefix ("cvt-gwhp-subnet-"), of the subnets that Corvanta spoke
   /// gateways of an earlier migration occupy.
@@ -66,6 +105,109 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   /// rows as objects; one answer page, returned as Azure gave it.
   static collab::azure::QueryResponse getResources(const std::string& strQuery,
                                                    const collab::azure::AzureCredential& cred);
+
+  // ---- Route-table discovery ------------------------------------------------------------
+
+  /// The route tables to re-create for `vnet`: lists every route table of the credential's
+  /// subscription once, asks once whether the VNet has a VPN gateway, skips the system's own
+  /// copies, the VNet's default table, tables of reserved subnets and tables no subnet of the
+  /// VNet uses, and builds, configures and fills one Pathbook per remaining table, logging the
+  /// route-table section.  The answer maps vnet.name to the collection of those tables in the
+  /// order of discovery; it is empty when no table was discovered.
+  /// Reads from `yamlObj`: default_route_table, copy_quad_zero_route, filter_cidrs,
+  /// filter_service_tags, route_table_tags, configure_private_subnet, subnet_groups and (when
+  /// subnet_groups is not absent) subnet_in_subnet_groups.
+  static std::map<std::string, pathbook::CvtPathbooks> discover_route_tables(
+      const collab::azure::AzureCredential& cred, const collab::Json& yamlObj,
+      const collab::azure::VirtualNetwork& vnet);
+
+  // ---- Route-table usage and subnet gateway groups --------------------------------------
+  // The association of a table with its subnets is read from the table's own subnet
+  // references only.  A VNet is recognised by its name alone.
+
+  /// The name of the first subnet of `vnet` (by exact VNet name) in rt.subnets, or absent.
+  static std::optional<std::string> getSubnetUsedInVnet(const collab::azure::RouteTable& rt,
+                                                        const collab::azure::VirtualNetwork& vnet);
+  /// The table's subnets in `vnet` (exact VNet name), in rt.subnets order, in gateway groups
+  /// "1", "2", "1", ... by their position among those subnets.
+  static std::vector<collab::SubnetGwInfo> getGwGroup2SubnetInfo(
+      const collab::azure::RouteTable& rt, const collab::azure::VirtualNetwork& vnet);
+  /// True when a subnet of rt.subnets lies in a VNet named like `vnet`, ignoring letter case.
+  static bool isPathbookUsedInVnet(const collab::azure::RouteTable& rt,
+                                   const collab::azure::VirtualNetwork& vnet);
+  /// Logs a header, then one "**Alert**" line at warning per route table of `region` (exact
+  /// comparison) that no subnet uses.
+  static void discover_route_table_without_subnet_in_region(
+      collab::azure::NetworkManagementClient& network_client, const std::string& region);
+
+  // ---- VNet and subnet discovery --------------------------------------------------------
+
+  /// Logs the VNets of the subscription that `vnetsInYaml` names (address space, name,
+  /// resource group) under a framed header, and raises the VNet-name-length alert for each.
+  static void list_vnet(collab::azure::NetworkManagementClient& network_client,
+                        const std::set<std::string>& vnetsInYaml);
+  /// Logs `vnet`'s peerings (and raises the peering alert once when it has any) and its
+  /// virtual network gateway, looked up across every resource group of the subscription.
+  static void discoverVnet(const collab::azure::VirtualNetwork& vnet,
+                           const collab::azure::AzureCredential& cred);
+  /// One subnet record per ordinary subnet of `vnet`, with its log lines; Azure-reserved
+  /// subnets are logged and skipped.  Writes yamlObj["main_rt_count"]: the subnets without a
+  /// route table of their own, capped at 2, or 0 when migrate_non_associated_subnet is false.
+  /// With `disable_logging` the lines are silenced for the call; the logger is left at debug
+  /// afterwards, also when a failure propagates.
+  /// Reads from `yamlObj`: default_route_table, provider, migrate_non_associated_subnet.
+  static collab::Subnets discoverSubnets(const collab::azure::VirtualNetwork& vnet,
+                                         collab::Json& yamlObj, bool disable_logging = false);
+  /// Fills every entry of yaml["subnet_groups"] with its subnet's cidr (findCidrInSubnet) and
+  /// logs an "**Error**" line at error for each entry whose subnet is not in `subnetMap`.
+  /// False when subnet_groups is absent (nothing logged) or any entry failed.
+  static bool validateSubnetGroups(const collab::SubnetMap& subnetMap, collab::Json& yaml);
+  /// sgroup["cidr"] = the cidr_block of the subnet sgroup["subnet_name"] names, or null; true
+  /// when that subnet is in `subnetMap`.
+  static bool findCidrInSubnet(const collab::SubnetMap& subnetMap, collab::Json& sgroup);
+
+  // ---- Gateway discovery ----------------------------------------------------------------
+
+  /// VNet name to the virtual network gateway that sits in it, over the gateways of every
+  /// resource group of `rgList` (one listing per group); when two gateways name one VNet, the
+  /// last met wins.  Logs nothing.
+  static std::map<std::string, collab::azure::VirtualNetworkGateway> deduceVnet2VngMap(
+      const collab::azure::AzureCredential& cred, const std::vector<std::string>& rgList);
+  /// True when a gateway of type `vngType` sits in vnet's GatewaySubnet (one Resource Graph
+  /// query); logs one line saying what was found.
+  static bool isVnetWithVng(const collab::azure::AzureCredential& cred,
+                            const collab::azure::VirtualNetwork& vnet, const std::string& vngType);
+  /// POSTs the learned-routes request of gateway `vngName` in group `rgName`.  `cred` is read
+  /// by key: "subscription_id" and "accessToken" (texts).  Logs nothing, answers nothing.
+  static void getVngLearnedRoutes(const collab::Json& cred, const std::string& rgName,
+                                  const std::string& vngName);
+  /// True when `vnet` already holds a Corvanta spoke gateway of an earlier migration (a
+  /// tagged machine behind a tagged interface in one of corvantaSpokeSubnetNames); logs the
+  /// search and its outcome.
+  static bool discoverSpokeGw(const collab::azure::AzureCredential& cred,
+                              const collab::azure::VirtualNetwork& vnet);
+
+  // ---- CPU quota checks -----------------------------------------------------------------
+
+  /// For every region holding a VNet `vnetsInYaml` names (in the order regions first appear
+  /// in the VNet listing), checks that two gateways of size `iSize` per configured VNet fit
+  /// the regional and family vCPU quotas (discoverCpuQuota).  The vCPUs of `iSize` are looked
+  /// up once, at the location of the listing's last VNet.
+  static void discoverCpuQuotaInRegion(collab::azure::NetworkManagementClient& network_client,
+                                       const std::set<std::string>& vnetsInYaml,
+                                       const collab::azure::AzureCredential& cred,
+                                       const std::string& iSize);
+  /// Logs the quota check of one region for `gwc` gateways of `vCpuCnt` vCPUs each: an
+  /// "**Alert**" (info) when the regional total falls short, an "**Error**" (error) when the
+  /// family quota does.
+  static void discoverCpuQuota(const collab::azure::AzureCredential& cred,
+                               const std::string& region, const std::string& iSize,
+                               std::int64_t vCpuCnt, std::int64_t gwc);
+  /// The CPU quota family of `iSize` (first matching row of iSizeDict), or absent.
+  static std::optional<std::string> getCpuFamily(const std::string& iSize);
+  /// The vCPUs of size `iSize` as offered in `location`, or -1 when it is not offered there.
+  static std::int64_t getVCpuForISize(const collab::azure::AzureCredential& cred,
+                                      const std::string& location, const std::string& iSize);
 };
 
 }  // namespace netscout
