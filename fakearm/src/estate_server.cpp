@@ -83,6 +83,9 @@ void EstateServer::Impl::start(const Json& initial) {
 void EstateServer::Impl::stop() {
   if (!thread.joinable()) return;
   http->stop();
+  // Threads holding idle keep-alive connections would otherwise wait out the keep-alive
+  // timeout before the pool can be joined.
+  detail::shutdownConnections(port);
   thread.join();
 }
 
@@ -119,7 +122,7 @@ void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& r
   }
   if (fault && fault->action == Fault::Action::Drop) {
     record(req, route.operation, 0);
-    detail::dropConnection(req.local_port, req.remote_port);
+    detail::shutdownConnections(req.local_port, req.remote_port);
     return;
   }
   if (fault && fault->action == Fault::Action::Delay) {
@@ -136,7 +139,8 @@ void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& r
   answer(route, req, res);
   // Logged before httplib writes the answer: a client never sees an answer whose request is
   // not yet in the log.
-  record(req, route.operation, res.status);
+  // httplib fills in 200 for a handler that set no status, after the handler returns.
+  record(req, route.operation, res.status == -1 ? 200 : res.status);
 }
 
 const Fault* EstateServer::Impl::faultFor(const std::string& operation, const std::string& target) {

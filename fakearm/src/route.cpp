@@ -88,10 +88,9 @@ Route classify(const std::string& path) {
   return route;
 }
 
-void dropConnection(int localPort, int remotePort) {
-  // httplib does not hand its socket to a handler: find the one connected from `remotePort`
-  // among the process's descriptors and shut it down; the answer written afterwards goes
-  // nowhere.
+void shutdownConnections(int localPort, std::optional<int> remotePort) {
+  // httplib does not hand its sockets out: find them among the process's descriptors by their
+  // ports and shut them down; whatever httplib writes afterwards goes nowhere.
   DIR* fds = opendir("/proc/self/fd");
   if (!fds) return;
   while (dirent* entry = readdir(fds)) {
@@ -107,9 +106,8 @@ void dropConnection(int localPort, int remotePort) {
     }
     const auto* l = reinterpret_cast<const sockaddr_in*>(&local);
     const auto* p = reinterpret_cast<const sockaddr_in*>(&peer);
-    if (ntohs(l->sin_port) == localPort && ntohs(p->sin_port) == remotePort) {
+    if (ntohs(l->sin_port) == localPort && (!remotePort || ntohs(p->sin_port) == *remotePort)) {
       shutdown(static_cast<int>(fd), SHUT_RDWR);
-      break;
     }
   }
   closedir(fds);

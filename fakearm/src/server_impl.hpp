@@ -39,9 +39,9 @@ struct Route {
 
 Route classify(const std::string& path);
 
-/// Closes the server side of the connection from `remotePort` to `localPort` on loopback, so
-/// the client sees the connection end without an answer.
-void dropConnection(int localPort, int remotePort);
+/// Shuts down the server side of the loopback connections to `localPort` (only the one from
+/// `remotePort` when given): their clients see them end without an answer.
+void shutdownConnections(int localPort, std::optional<int> remotePort = std::nullopt);
 
 }  // namespace detail
 
