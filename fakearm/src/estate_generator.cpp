@@ -44,11 +44,10 @@ SubnetPlan& VnetPlan::subnet(const std::string& name, const std::string& prefix)
 namespace {
 
 using detail::EstatePlan;
+using detail::resourceId;
 using detail::Rng;
 using detail::SubnetPlan;
 using detail::VnetPlan;
-
-constexpr const char* kTagKey = "Corvanta-Created-Resource";
 
 // The shapes a route table may take.
 enum class TableKind {
@@ -78,11 +77,6 @@ std::string padded(const char* prefix, int number, int width) {
 
 std::string groupId(const std::string& subscription, const std::string& group) {
   return "/subscriptions/" + subscription + "/resourceGroups/" + group;
-}
-
-std::string resourceId(const std::string& subscription, const std::string& group,
-                       const std::string& type, const std::string& name) {
-  return groupId(subscription, group) + "/providers/" + type + "/" + name;
 }
 
 void check(bool ok, const std::string& problem) {
@@ -203,61 +197,12 @@ class Generator {
       VnetPlan& vnet = plan_.vnets[configured[g]];
       const bool vpn = g < p_.vpnGateways;
       vnet.gateway = true;
-      const std::string subnetId = vnet.subnetId("GatewaySubnet");
       vnet.subnet("GatewaySubnet", octets(vnet, 15) + ".0/27");
-      const std::string name = std::string(vpn ? "vgw-vpn-" : "vgw-er-") + vnet.name;
-      const std::string id = resourceId(subscriptionId(vnet), vnet.group,
-                                        "Microsoft.Network/virtualNetworkGateways", name);
-      Json configs = Json::array();
       const bool activeActive = vpn && rng_.chance(p_.interesting);
-      for (const char* config : {"default", "activeActive"}) {
-        if (config != std::string("default") && !activeActive) break;
-        configs.push_back({{"name", config},
-                           {"id", id + "/ipConfigurations/" + config},
-                           {"properties",
-                            {{"provisioningState", "Succeeded"},
-                             {"privateIPAllocationMethod", "Dynamic"},
-                             {"subnet", {{"id", subnetId}}},
-                             {"publicIPAddress",
-                              {{"id", resourceId(subscriptionId(vnet), vnet.group,
-                                                 "Microsoft.Network/publicIPAddresses",
-                                                 name + "-pip-" + config)}}}}}});
-      }
-      Json properties = {{"provisioningState", "Succeeded"},
-                         {"gatewayType", vpn ? "Vpn" : "ExpressRoute"}};
-      if (vpn) properties["vpnType"] = "RouteBased";
-      properties["enableBgp"] = vpn;
-      properties["activeActive"] = activeActive;
-      properties["sku"] = vpn ? Json{{"name", "VpnGw1"}, {"tier", "VpnGw1"}}
-                              : Json{{"name", "ErGw1AZ"}, {"tier", "ErGw1AZ"}};
-      properties["ipConfigurations"] = configs;
-      if (vpn) {
-        properties["bgpSettings"] = {{"asn", 65515},
-                                     {"bgpPeeringAddress", octets(vnet, 15) + ".30"}};
-      }
-      resources(vnet).gateways.push_back({{"name", name},
-                                          {"id", id},
-                                          {"type", "Microsoft.Network/virtualNetworkGateways"},
-                                          {"location", vnet.region},
-                                          {"properties", properties}});
-      Json learned = Json::array();
-      learned.push_back({{"localAddress", octets(vnet, 15) + ".30"},
-                         {"network", vnet.prefix},
-                         {"nextHop", ""},
-                         {"sourcePeer", octets(vnet, 15) + ".30"},
-                         {"origin", "Network"},
-                         {"asPath", ""},
-                         {"weight", 32768}});
-      for (int r = 0; r < 2; ++r) {
-        learned.push_back({{"localAddress", octets(vnet, 15) + ".30"},
-                           {"network", "192.168." + std::to_string(g % 128 * 2 + r) + ".0/24"},
-                           {"nextHop", "172.31.0." + std::to_string(r + 1)},
-                           {"sourcePeer", "172.31.0." + std::to_string(r + 1)},
-                           {"origin", "EBgp"},
-                           {"asPath", "6500" + std::to_string(r + 1)},
-                           {"weight", 0}});
-      }
-      resources(vnet).learnedRoutes[id] = learned;
+      auto [gateway, learned] =
+          detail::gatewayJson(vnet, subscriptionId(vnet), vpn, activeActive, octets(vnet, 15), g);
+      resources(vnet).learnedRoutes[gateway["id"].get<std::string>()] = std::move(learned);
+      resources(vnet).gateways.push_back(std::move(gateway));
     }
   }
 
@@ -449,36 +394,21 @@ class Generator {
           continue;
         }
         peered.insert({std::min(a, b), std::max(a, b)});
-        peer(plan_.vnets[a], plan_.vnets[b].id, plan_.vnets[b].name, plan_.vnets[b].prefix);
-        peer(plan_.vnets[b], plan_.vnets[a].id, plan_.vnets[a].name, plan_.vnets[a].prefix);
+        VnetPlan& va = plan_.vnets[a];
+        VnetPlan& vb = plan_.vnets[b];
+        va.peerings.push_back(detail::peeringJson(va, vb.id, vb.name, vb.prefix));
+        vb.peerings.push_back(detail::peeringJson(vb, va.id, va.name, va.prefix));
         break;
       }
     }
     // One peering reaches a hub of another organisation, outside the estate.
     if (p_.peerings > 0 && p_.interesting > 0 && !anchors.empty()) {
-      peer(
-          plan_.vnets[anchors[0]],
+      VnetPlan& anchor = plan_.vnets[anchors[0]];
+      anchor.peerings.push_back(detail::peeringJson(
+          anchor,
           resourceId(rng_.guid(), "rg-partner", "Microsoft.Network/virtualNetworks", "partner-hub"),
-          "partner-hub", "172.20.0.0/16");
+          "partner-hub", "172.20.0.0/16"));
     }
-  }
-
-  void peer(VnetPlan& vnet, const std::string& remoteId, const std::string& remoteName,
-            const std::string& remotePrefix) {
-    const std::string name = "peer-" + remoteName;
-    vnet.peerings.push_back({{"name", name},
-                             {"id", vnet.id + "/virtualNetworkPeerings/" + name},
-                             {"type", "Microsoft.Network/virtualNetworks/virtualNetworkPeerings"},
-                             {"properties",
-                              {{"provisioningState", "Succeeded"},
-                               {"peeringState", "Connected"},
-                               {"peeringSyncLevel", "FullyInSync"},
-                               {"remoteVirtualNetwork", {{"id", remoteId}}},
-                               {"allowVirtualNetworkAccess", true},
-                               {"allowForwardedTraffic", false},
-                               {"allowGatewayTransit", vnet.gateway},
-                               {"useRemoteGateways", false},
-                               {"remoteAddressSpace", {{"addressPrefixes", {remotePrefix}}}}}}});
   }
 
   // Spoke gateways of an earlier migration, a machine whose interface is tagged but which is
@@ -500,43 +430,9 @@ class Generator {
 
   void addMachine(const VnetPlan& vnet, const std::string& subnet, const std::string& name,
                   bool taggedInterface, bool taggedMachine, int offset) {
-    const std::string& sub = subscriptionId(vnet);
-    const std::string nicName = name + "-nic";
-    const std::string nicId =
-        resourceId(sub, vnet.group, "Microsoft.Network/networkInterfaces", nicName);
-    const std::string vmId = resourceId(sub, vnet.group, "Microsoft.Compute/virtualMachines", name);
-    const Json tagged = {{kTagKey, "true"}};
-    const Json workload = {{"app", "web"}};
-    Json nic = {{"name", nicName},
-                {"id", nicId},
-                {"type", "Microsoft.Network/networkInterfaces"},
-                {"location", vnet.region},
-                {"tags", taggedInterface ? tagged : workload},
-                {"properties",
-                 {{"provisioningState", "Succeeded"},
-                  {"ipConfigurations",
-                   {{{"name", "ipconfig1"},
-                     {"id", nicId + "/ipConfigurations/ipconfig1"},
-                     {"type", "Microsoft.Network/networkInterfaces/ipConfigurations"},
-                     {"properties",
-                      {{"privateIPAddress", octets(vnet, offset) + ".4"},
-                       {"privateIPAllocationMethod", "Dynamic"},
-                       {"subnet", {{"id", vnet.subnetId(subnet)}}},
-                       {"primary", true},
-                       {"privateIPAddressVersion", "IPv4"}}}}}},
-                  {"enableIPForwarding", taggedInterface},
-                  {"virtualMachine", {{"id", vmId}}}}}};
-    Json vm = {{"name", name},
-               {"id", vmId},
-               {"type", "Microsoft.Compute/virtualMachines"},
-               {"location", vnet.region},
-               {"tags", taggedMachine ? tagged : workload},
-               {"properties",
-                {{"vmId", rng_.guid()},
-                 {"hardwareProfile", {{"vmSize", p_.gatewaySize}}},
-                 {"networkProfile",
-                  {{"networkInterfaces", {{{"id", nicId}, {"properties", {{"primary", true}}}}}}}},
-                 {"provisioningState", "Succeeded"}}}};
+    auto [nic, vm] = detail::machineJson({&vnet, subscriptionId(vnet), subnet, name, p_.gatewaySize,
+                                          octets(vnet, offset) + ".4", rng_.guid(), taggedInterface,
+                                          taggedMachine});
     resources(vnet).interfaces.push_back(std::move(nic));
     resources(vnet).machines.push_back(std::move(vm));
   }
@@ -629,76 +525,16 @@ class Generator {
                                {"networkInterfaces", std::move(res.interfaces)},
                                {"virtualMachines", std::move(res.machines)},
                                {"learnedRoutes", std::move(res.learnedRoutes)},
-                               {"vmSizes", vmSizes()},
-                               {"serviceLimits", serviceLimits(sub.id)}});
+                               {"vmSizes", detail::vmSizeCatalogue(p_.regions)},
+                               {"serviceLimits", quotas(sub.id)}});
     }
     return {{"tenants", tenants}, {"subscriptions", subscriptions}};
   }
 
-  Json vmSizes() const {
-    struct Size {
-      const char* name;
-      int cores;
-      int memory;
-    };
-    static const Size kSizes[] = {
-        {"Standard_A2_v2", 2, 4096},  {"Standard_B1s", 1, 1024},    {"Standard_B2ms", 2, 8192},
-        {"Standard_D2_v2", 2, 7168},  {"Standard_D3_v2", 4, 14336}, {"Standard_D4_v2", 8, 28672},
-        {"Standard_DS2_v2", 2, 7168}, {"Standard_D2s_v3", 2, 8192}, {"Standard_D4s_v3", 4, 16384},
-        {"Standard_D4_v3", 4, 16384}, {"Standard_D4_v4", 4, 16384}, {"Standard_E4s_v3", 4, 32768},
-        {"Standard_F4s_v2", 4, 8192},
-    };
-    Json list = Json::array();
-    for (const Size& size : kSizes) {
-      list.push_back({{"name", size.name},
-                      {"numberOfCores", size.cores},
-                      {"osDiskSizeInMB", 1047552},
-                      {"resourceDiskSizeInMB", size.cores * 8192},
-                      {"memoryInMB", size.memory},
-                      {"maxDataDiskCount", size.cores * 4}});
-    }
-    Json byRegion = Json::object();
-    for (const auto& region : p_.regions) byRegion[region] = list;
-    return byRegion;
-  }
-
-  Json serviceLimits(const std::string& subscription) {
-    static const std::pair<const char*, const char*> kQuotas[] = {
-        {"cores", "Total Regional vCPUs"},
-        {"standardBSFamily", "Standard BS Family vCPUs"},
-        {"standardDv2Family", "Standard Dv2 Family vCPUs"},
-        {"standardDSv2Family", "Standard DSv2 Family vCPUs"},
-        {"standardDv3Family", "Standard Dv3 Family vCPUs"},
-        {"standardDSv3Family", "Standard DSv3 Family vCPUs"},
-        {"standardFSFamily", "Standard FS Family vCPUs"},
-        {"standardA0_A7Family", "Standard A0-A7 Family vCPUs"},
-        {"standardDFamily", "Standard D Family vCPUs"},
-    };
-    Json byRegion = Json::object();
-    for (std::size_t r = 0; r < p_.regions.size(); ++r) {
-      // With more than one region, the last one is nearly spent, so quota alerts show.
-      const bool tight = p_.interesting > 0 && p_.regions.size() > 1 && r + 1 == p_.regions.size();
-      Json list = Json::array();
-      for (const auto& [name, label] : kQuotas) {
-        const int limit = name == std::string("cores") ? 350 : 100;
-        const int used = tight ? limit - 2 : static_cast<int>(rng_.below(limit / 2));
-        list.push_back({{"id", "/subscriptions/" + subscription +
-                                   "/providers/Microsoft.Capacity/resourceProviders/"
-                                   "Microsoft.Compute/locations/" +
-                                   p_.regions[r] + "/serviceLimits/" + name},
-                        {"name", name},
-                        {"type", "Microsoft.Capacity/ServiceLimits"},
-                        {"properties",
-                         {{"limit", limit},
-                          {"unit", "Count"},
-                          {"currentValue", used},
-                          {"name", {{"value", name}, {"localizedValue", label}}},
-                          {"resourceType", "dedicated"},
-                          {"isQuotaApplicable", true}}}});
-      }
-      byRegion[p_.regions[r]] = list;
-    }
-    return byRegion;
+  // With more than one region, the last one is nearly spent, so quota alerts show.
+  Json quotas(const std::string& subscription) {
+    return detail::computeQuotas(subscription, p_.regions,
+                                 p_.interesting > 0 && p_.regions.size() > 1, rng_);
   }
 
   const EstateParams& p_;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fakearm/estate_generator.hpp"
@@ -83,6 +84,36 @@ struct EstatePlan {
   std::vector<SubscriptionPlan> subscriptions;
   std::vector<VnetPlan> vnets;
 };
+
+/// A network interface in `subnet` of `vnet` and the machine behind it.
+struct Machine {
+  const VnetPlan* vnet = nullptr;
+  std::string subscription;
+  std::string subnet;
+  std::string name;
+  std::string size;
+  std::string address;
+  std::string vmId;
+  bool taggedInterface = false;
+  bool taggedMachine = false;
+};
+
+std::string resourceId(const std::string& subscription, const std::string& group,
+                       const std::string& type, const std::string& name);
+/// VM sizes offered in every region.
+Json vmSizeCatalogue(const std::vector<std::string>& regions);
+/// Microsoft.Compute quotas per region; with `tightLast` the last region is nearly spent.
+Json computeQuotas(const std::string& subscription, const std::vector<std::string>& regions,
+                   bool tightLast, Rng& rng);
+/// A gateway in vnet's GatewaySubnet (`gatewayNet`: its first three octets) and its learned
+/// routes; `number` varies the learned networks between gateways.
+std::pair<Json, Json> gatewayJson(const VnetPlan& vnet, const std::string& subscription, bool vpn,
+                                  bool activeActive, const std::string& gatewayNet, int number);
+/// A peering of `vnet` towards a remote VNet.
+Json peeringJson(const VnetPlan& vnet, const std::string& remoteId, const std::string& remoteName,
+                 const std::string& remotePrefix);
+/// The interface and the machine, both tagged as Corvanta's own where asked.
+std::pair<Json, Json> machineJson(const Machine& machine);
 
 /// The discovery configuration of a laid-out estate.
 std::string discoveryConfig(const EstateParams& params, const EstatePlan& plan);
