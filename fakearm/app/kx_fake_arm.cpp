@@ -139,6 +139,8 @@ int main(int argc, char** argv) {
 
   try {
     if (*serveCmd) {
+      // A long run keeps only the counts unless the requests are to be listed.
+      options.keepRequestLog = verbose;
       if (!tlsCert.empty()) options.tls = fakearm::TlsFiles{tlsCert, tlsKey};
       if (*budgetOpt) {
         fakearm::ThrottleOptions throttle;

@@ -90,9 +90,12 @@ void EstateServer::Impl::stop() {
 }
 
 void EstateServer::Impl::install(const Json& estateDocument) {
-  std::lock_guard lock(estateMutex);
+  // Built outside `estateMutex`, so requests go on being served from the old estate meanwhile;
+  // installs themselves take turns, so generations go up in the order estates are served.
+  std::lock_guard turn(installMutex);
   detail::PagingOptions paging{base, options.pageSize, options.pageSizes, generation + 1};
   auto built = detail::buildServedEstate(estateDocument, paging);
+  std::lock_guard lock(estateMutex);
   estate = std::move(built);
   ++generation;
 }
@@ -157,7 +160,7 @@ const Fault* EstateServer::Impl::faultFor(const std::string& operation, const st
 void EstateServer::Impl::record(const httplib::Request& req, const std::string& operation,
                                 int status) {
   std::lock_guard lock(mutex);
-  log.push_back({req.method, req.target, operation, status});
+  if (options.keepRequestLog) log.push_back({req.method, req.target, operation, status});
   ++counts[operation];
 }
 

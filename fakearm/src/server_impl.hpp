@@ -103,8 +103,10 @@ struct EstateServer::Impl {
   int port = 0;
   std::string base;
 
+  std::mutex installMutex;
   mutable std::mutex estateMutex;
   std::shared_ptr<const detail::ServedEstate> estate;
+  /// Of the estate served; guarded by `installMutex`.
   std::uint64_t generation = 0;
 
   mutable std::mutex mutex;

@@ -108,6 +108,8 @@ struct ServerOptions {
   int learnedRoutesRetryAfterSeconds = 10;
   /// Serve list pages gzip-compressed to clients that accept it.
   bool gzip = true;
+  /// Keep every request in `requestLog()`; counts per operation are kept either way.
+  bool keepRequestLog = true;
   /// Request threads; each open keep-alive connection holds one while it waits.
   int threads = 16;
   /// The throttling clock; steady_clock::now when empty.
@@ -150,6 +152,7 @@ class EstateServer {
   void addFault(Fault fault);
   void clearFaults();
 
+  /// Every request so far, in the order answered (empty unless `keepRequestLog`).
   std::vector<RequestRecord> requestLog() const;
   /// Requests of `operation` answered (or dropped) so far.
   std::size_t operationCount(std::string_view operation) const;
