@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config python3
   libyaml-cpp-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev openssl
   libspdlog-dev libfmt-dev libcli11-dev libsimdjson-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev zlib1g-dev
 )
 
 missing=()
