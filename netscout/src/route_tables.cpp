@@ -1,7 +1,8 @@
 // Route-table discovery: the Azure route tables a VNet's subnets use, each turned into the
 // Pathbook that re-creates it, with the route-table section of the discovery log.
+#include <map>
+#include <optional>
 #include <set>
-#include <string_view>
 
 #include "basekit/common.hpp"
 #include "collab/errors.hpp"
@@ -149,8 +150,8 @@ void checkPrivateSubnet(const Logger& log, const Json& yamlObj, Pathbook& pb) {
     log->info("    configure private subnet -- add 0.0.0.0/0 to None route");
 }
 
-// A table whose subnets in the VNet all belong to subnet groups is flagged: the subnet
-// groups' own tables take its place.
+// A table whose subnets in the VNet all belong to subnet groups is flagged (and still
+// returned) so the migration can tell it apart.
 void checkSubnetGroups(const Logger& log, const az::RouteTable& rt, const Json& yamlObj,
                        const std::vector<std::string>& ownSubnets, Pathbook& pb) {
   if (option(yamlObj, "subnet_groups").is_null()) return;
