@@ -116,7 +116,11 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   /// order of discovery; it is empty when no table was discovered.
   /// Reads from `yamlObj`: default_route_table, copy_quad_zero_route, filter_cidrs,
   /// filter_service_tags, route_table_tags, configure_private_subnet, subnet_groups and (when
-  /// subnet_groups is not absent) subnet_in_subnet_groups.
+  /// subnet_groups is not absent) subnet_in_subnet_groups, each only once a table reaches it:
+  /// a subscription without route tables reads none.
+  /// Costs one route-table listing (all its pages) and one Resource Graph query per call.
+  /// @throws collab::InvalidValueError also when two discovered tables share a name (the
+  ///         collection keys tables by name); whatever failed, nothing is returned.
   static std::map<std::string, pathbook::CvtPathbooks> discover_route_tables(
       const collab::azure::AzureCredential& cred, const collab::Json& yamlObj,
       const collab::azure::VirtualNetwork& vnet);
@@ -178,12 +182,18 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   static bool isVnetWithVng(const collab::azure::AzureCredential& cred,
                             const collab::azure::VirtualNetwork& vnet, const std::string& vngType);
   /// POSTs the learned-routes request of gateway `vngName` in group `rgName`.  `cred` is read
-  /// by key: "subscription_id" and "accessToken" (texts).  Logs nothing, answers nothing.
+  /// by key: "subscription_id" and "accessToken" (texts).  Logs nothing, answers nothing; an
+  /// accepted request (202, the usual answer) is not polled.
+  /// @throws collab::MissingKeyError for a missing key (nothing sent);
+  ///         collab::azure::ArmError when Azure refuses (401, 404, ...) or a 200 answer is not
+  ///         JSON.
   static void getVngLearnedRoutes(const collab::Json& cred, const std::string& rgName,
                                   const std::string& vngName);
   /// True when `vnet` already holds a Corvanta spoke gateway of an earlier migration (a
   /// tagged machine behind a tagged interface in one of corvantaSpokeSubnetNames); logs the
-  /// search and its outcome.
+  /// search and its outcome.  At most two Resource Graph queries per subnet name; stops at the
+  /// first machine found.
+  /// @throws collab::IndexRangeError when an answer counts records but holds no row.
   static bool discoverSpokeGw(const collab::azure::AzureCredential& cred,
                               const collab::azure::VirtualNetwork& vnet);
 
