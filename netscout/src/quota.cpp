@@ -64,6 +64,7 @@ struct QuotaFigures {
   std::int64_t inUse;
   std::string limitText;
   std::string inUseText;
+  std::int64_t left() const { return limit - inUse; }
 };
 
 QuotaFigures figuresOf(const Json& entry, const std::string& quota) {
@@ -145,10 +146,9 @@ void NetScout::discoverCpuQuota(const az::AzureCredential& cred, const std::stri
     log->info("  Total vCPUs quota:");
     log->info("    limit : {}", figures.limitText);
     log->info("    in use: {}", figures.inUseText);
-    const std::int64_t availableCpu = figures.limit - figures.inUse;
-    if (availableCpu < requiredCpu)
+    if (figures.left() < requiredCpu)
       log->info("  **Alert** Required {} vCPUs in {}, only {} left", requiredCpu, region,
-                availableCpu);
+                figures.left());
   }
 
   const QuotaFigures figures = figuresOf(*family, *cpuFamily);
@@ -156,10 +156,9 @@ void NetScout::discoverCpuQuota(const az::AzureCredential& cred, const std::stri
   log->info("    instance: {}", iSize);
   log->info("    limit   : {}", figures.limitText);
   log->info("    in use  : {}", figures.inUseText);
-  const std::int64_t availableCpu = figures.limit - figures.inUse;
-  if (availableCpu < requiredCpu)
+  if (figures.left() < requiredCpu)
     log->error("  **Error** Required {} vCPUs for {}, only {} left", requiredCpu, iSize,
-               availableCpu);
+               figures.left());
 }
 
 std::optional<std::string> NetScout::getCpuFamily(const std::string& iSize) {

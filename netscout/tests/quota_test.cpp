@@ -11,13 +11,8 @@ namespace netscout {
 namespace {
 
 using collab::Json;
-using kx::test::CapturedLog;
-using kx::test::LevelLine;
-using kx::test::levelLines;
-using kx::test::serviceLimitJson;
-constexpr auto kInfo = spdlog::level::info;
-constexpr auto kWarn = spdlog::level::warn;
-constexpr auto kError = spdlog::level::err;
+// The loopback subscription, its JSON builders and the captured log lines.
+using namespace kx::test;
 
 TEST(CpuFamily, FirstMatchingPatternAnywhereInTheNameLetterCaseCounting) {
   const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
@@ -43,8 +38,7 @@ TEST(CpuFamily, FirstMatchingPatternAnywhereInTheNameLetterCaseCounting) {
 class QuotaTest : public ::testing::Test {
  protected:
   Json vnet(const std::string& name, const std::string& location) {
-    return kx::test::vnetJson(azure_.subscription(), "rg-" + location, name, location,
-                              {"10.0.0.0/16"});
+    return vnetJson(azure_.subscription(), "rg-" + location, name, location, {"10.0.0.0/16"});
   }
   static Json sizes() {
     return Json::array({{{"name", "Standard_A2_v2"}, {"numberOfCores", 2}},
@@ -55,7 +49,7 @@ class QuotaTest : public ::testing::Test {
         {serviceLimitJson("cores", 100, 0), serviceLimitJson("standardDSv3Family", 100, 0)});
   }
 
-  kx::test::SubscriptionServer azure_;
+  SubscriptionServer azure_;
 };
 
 TEST_F(QuotaTest, OneRegionIsCheckedAgainstItsTotalAndFamilyQuota) {

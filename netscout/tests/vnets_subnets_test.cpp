@@ -19,15 +19,11 @@ namespace netscout {
 namespace {
 
 using collab::Json;
-using kx::test::CapturedLog;
-using kx::test::LevelLine;
-using kx::test::levelLines;
+// The loopback subscription, its JSON builders and the captured log lines.
+using namespace kx::test;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 namespace az = collab::azure;
-constexpr auto kInfo = spdlog::level::info;
-constexpr auto kWarn = spdlog::level::warn;
-constexpr auto kError = spdlog::level::err;
 const std::string kRule = "  " + std::string(63, '.');
 
 // Common::AZURE_SUBNET as the installed input file gives it, for the life of a test.
@@ -52,14 +48,14 @@ Json vnetOptions() {
 az::VirtualNetwork vnetUsingTables(const std::vector<std::optional<std::string>>& tables) {
   az::VirtualNetwork vnet;
   vnet.name = "vn";
-  vnet.id = kx::test::networkId("s1", "rg1", "virtualNetworks", "vn");
+  vnet.id = networkId("s1", "rg1", "virtualNetworks", "vn");
   for (std::size_t i = 0; i < tables.size(); ++i) {
     az::Subnet sn;
     sn.name = "sn" + std::to_string(i);
     sn.id = vnet.id + "/subnets/" + sn.name;
     sn.address_prefix = "10.0." + std::to_string(i) + ".0/24";
     if (tables[i])
-      sn.route_table = az::SubResource{kx::test::networkId("s1", "rg1", "routeTables", *tables[i])};
+      sn.route_table = az::SubResource{networkId("s1", "rg1", "routeTables", *tables[i])};
     vnet.subnets.push_back(sn);
   }
   return vnet;
@@ -70,13 +66,13 @@ class VnetDiscoveryTest : public ::testing::Test {
   // collab's fixture subscription: vnet-hub (three subnets, one reserved; one peering; two
   // gateways in rg-net-prod) and vnet-isolated (no subnets, no peerings).
   void serveFixture() {
-    azure_.vnets = kx::test::armFixture("virtual_networks.json")["value"];
+    azure_.vnets = armFixture("virtual_networks.json")["value"];
     azure_.groups = {"rg-net-prod", "rg-lab"};
-    azure_.gateways["rg-net-prod"] = kx::test::armFixture("virtual_network_gateways.json")["value"];
+    azure_.gateways["rg-net-prod"] = armFixture("virtual_network_gateways.json")["value"];
     azure_.gateways["rg-lab"] = Json::array();
   }
 
-  kx::test::SubscriptionServer azure_;
+  SubscriptionServer azure_;
   ScopedReservedSubnets reserved_{{"GatewaySubnet", "AzureFirewallSubnet"}};
 };
 
@@ -170,8 +166,7 @@ TEST_F(VnetDiscoveryTest, LongVnetNamesAreAlertedWithTheGatewayNamesTheyWillGet)
                                                         {long40, "10.2.0.0/16"},
                                                         {long42, wideCidr},
                                                         {shrinks, "10.4.0.0/16"}})
-    azure_.vnets.push_back(
-        kx::test::vnetJson(azure_.subscription(), "rg-long", name, "westus", {cidr}));
+    azure_.vnets.push_back(vnetJson(azure_.subscription(), "rg-long", name, "westus", {cidr}));
   auto client = azure_.networkClient();
   CapturedLog log("netscout");
   CapturedLog alerts("alert");
@@ -225,7 +220,7 @@ TEST_F(VnetDiscoveryTest, AlertsReachTheAlertLogOnly) {
   serveFixture();
   const std::string longName = std::string(42, 'c');
   azure_.vnets.push_back(
-      kx::test::vnetJson(azure_.subscription(), "rg-long", longName, "westus", {"10.9.0.0/16"}));
+      vnetJson(azure_.subscription(), "rg-long", longName, "westus", {"10.9.0.0/16"}));
   auto client = azure_.networkClient();
   const auto vnets = azure_.listVnets();
 

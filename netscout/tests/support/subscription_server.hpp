@@ -183,6 +183,9 @@ inline collab::Json armFixture(const std::string& file) {
 }
 
 using LevelLine = std::pair<spdlog::level::level_enum, std::string>;
+inline constexpr auto kInfo = spdlog::level::info;
+inline constexpr auto kWarn = spdlog::level::warn;
+inline constexpr auto kError = spdlog::level::err;
 
 /// The captured lines with their levels.
 inline std::vector<LevelLine> levelLines(const CapturedLog& log) {
