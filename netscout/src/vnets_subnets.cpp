@@ -2,7 +2,9 @@
 // subnets as subnet records, and the check of the configured subnet groups against them.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "basekit/common.hpp"
 #include "collab/alert.hpp"
