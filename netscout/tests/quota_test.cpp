@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "collab/azure/arm_error.hpp"
 #include "netscout/net_scout.hpp"
 #include "support/subscription_server.hpp"
 
@@ -13,6 +12,12 @@ namespace {
 using collab::Json;
 // The loopback subscription, its JSON builders and the captured log lines.
 using namespace kx::test;
+using Lines = std::vector<LevelLine>;
+
+Lines operator+(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 TEST(CpuFamily, FirstMatchingPatternAnywhereInTheNameLetterCaseCounting) {
   const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
@@ -35,180 +40,141 @@ TEST(CpuFamily, FirstMatchingPatternAnywhereInTheNameLetterCaseCounting) {
   for (const auto& [size, family] : cases) EXPECT_EQ(NetScout::getCpuFamily(size), family) << size;
 }
 
-class QuotaTest : public ::testing::Test {
- protected:
-  Json vnet(const std::string& name, const std::string& location) {
-    return vnetJson(azure_.subscription(), "rg-" + location, name, location, {"10.0.0.0/16"});
-  }
-  static Json sizes() {
-    return Json::array({{{"name", "Standard_A2_v2"}, {"numberOfCores", 2}},
-                        {{"name", "Standard_D4s_v3"}, {"numberOfCores", 4}}});
-  }
-  static Json ampleQuota() {
-    return Json::array(
-        {serviceLimitJson("cores", 100, 0), serviceLimitJson("standardDSv3Family", 100, 0)});
-  }
+const std::string kSize = "Standard_D4s_v3";
 
-  SubscriptionServer azure_;
-};
+Lines totalLines(int limit, int used) {
+  return {{kInfo, "  Total vCPUs quota:"},
+          {kInfo, "    limit : " + std::to_string(limit)},
+          {kInfo, "    in use: " + std::to_string(used)}};
+}
+Lines familyLines(int limit, int used) {
+  return {{kInfo, "  Instance vCPUs quota:"},
+          {kInfo, "    instance: " + kSize},
+          {kInfo, "    limit   : " + std::to_string(limit)},
+          {kInfo, "    in use  : " + std::to_string(used)}};
+}
+Lines regionLines(const std::string& region, int vnets, int vcpus) {
+  return {{kInfo, "- Discover vCPUs limit in " + region},
+          {kInfo, "  " + std::to_string(vnets) + " Vnet(s) to be migrated in " + region +
+                      ", needing " + std::to_string(vcpus) + " vCPUs."}};
+}
+Json quotaOf(int total, int totalUsed, int family, int familyUsed) {
+  return Json::array({serviceLimitJson("cores", total, totalUsed),
+                      serviceLimitJson("standardDSv3Family", family, familyUsed)});
+}
 
-TEST_F(QuotaTest, OneRegionIsCheckedAgainstItsTotalAndFamilyQuota) {
+TEST(Quota, OneRegionIsCheckedAgainstItsTotalAndFamilyQuota) {
   struct Case {
     const char* name;
     Json limits;
     std::string size;
-    std::vector<LevelLine> afterRequirement;  // the lines after the region's first two
-  };
-  const std::string size = "Standard_D4s_v3";
-  const auto familyLines = [&](int limit, int used) {
-    return std::vector<LevelLine>{{kInfo, "  Instance vCPUs quota:"},
-                                  {kInfo, "    instance: " + size},
-                                  {kInfo, "    limit   : " + std::to_string(limit)},
-                                  {kInfo, "    in use  : " + std::to_string(used)}};
-  };
-  const auto totalLines = [](int limit, int used) {
-    return std::vector<LevelLine>{{kInfo, "  Total vCPUs quota:"},
-                                  {kInfo, "    limit : " + std::to_string(limit)},
-                                  {kInfo, "    in use: " + std::to_string(used)}};
-  };
-  const auto join = [](std::vector<LevelLine> a, const std::vector<LevelLine>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    Lines afterRequirement;  // the lines after the region's first two
   };
   const std::vector<Case> cases = {
-      {"regional total short by six",
-       Json::array(
-           {serviceLimitJson("cores", 100, 90), serviceLimitJson("standardDSv3Family", 100, 0)}),
-       size,
-       join(join(totalLines(100, 90),
-                 {{kInfo, "  **Alert** Required 16 vCPUs in westus, only 10 left"}}),
-            familyLines(100, 0))},
-      {"exactly enough passes both",
-       Json::array(
-           {serviceLimitJson("standardDSv3Family", 20, 4), serviceLimitJson("cores", 100, 84)}),
-       size, join(totalLines(100, 84), familyLines(20, 4))},
-      {"family short by one is an error",
+      {"regional total short", quotaOf(100, 90, 100, 0), kSize,
+       totalLines(100, 90) +
+           Lines{{kInfo, "  **Alert** Required 16 vCPUs in westus, only 10 left"}} +
+           familyLines(100, 0)},
+      {"exactly enough passes both", quotaOf(100, 84, 20, 4), kSize,
+       totalLines(100, 84) + familyLines(20, 4)},
+      {"family short is an error; numbers as texts",
        Json::array({serviceLimitJson("cores", "350", "17"),
                     serviceLimitJson("standardDSv3Family", "20", "5")}),
-       size,
-       join(join(totalLines(350, 17), familyLines(20, 5)),
-            {{kError, "  **Error** Required 16 vCPUs for Standard_D4s_v3, only 15 left"}})},
+       kSize,
+       totalLines(350, 17) + familyLines(20, 5) +
+           Lines{{spdlog::level::err,
+                  "  **Error** Required 16 vCPUs for Standard_D4s_v3, only 15 left"}}},
       {"size of no known family",
-       ampleQuota(),
+       quotaOf(100, 0, 100, 0),
        "Standard_E4s_v3",
        {{kInfo, "  **Alert** failed to discover vCPU familty for Standard_E4s_v3"}}},
       {"family missing from the listing",
-       Json::array(
-           {serviceLimitJson("cores", 100, 0), serviceLimitJson("availabilitySets", 2500, 0)}),
-       size,
+       Json::array({serviceLimitJson("cores", 100, 0)}),
+       kSize,
        {{kInfo, "  **Alert** failed to discover quota limit for standardDSv3Family"}}},
       {"regional total missing from the listing",
-       Json::array({serviceLimitJson("standardDSv3Family", 10, 0)}), size,
-       join({{kInfo, "  **Alert** failed to discover total vCPUs quota in westus"}},
-            join(familyLines(10, 0),
-                 {{kError, "  **Error** Required 16 vCPUs for Standard_D4s_v3, only 10 left"}}))},
+       Json::array({serviceLimitJson("standardDSv3Family", 100, 0)}), kSize,
+       Lines{{kInfo, "  **Alert** failed to discover total vCPUs quota in westus"}} +
+           familyLines(100, 0)},
   };
+  SubscriptionServer azure;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    azure_.quotas["westus"] = c.limits;
-    azure_.clearRequests();
+    azure.quota("westus", c.limits);
+    azure.clearRequests();
     CapturedLog log("netscout");
-    NetScout::discoverCpuQuota(azure_.credential(), "westus", c.size, 4, 4);
-    std::vector<LevelLine> expected = {
-        {kInfo, "- Discover vCPUs limit in westus"},
-        {kInfo, "  2 Vnet(s) to be migrated in westus, needing 16 vCPUs."}};
-    expected.insert(expected.end(), c.afterRequirement.begin(), c.afterRequirement.end());
-    EXPECT_EQ(levelLines(log), expected);
+    NetScout::discoverCpuQuota(azure.credential(), "westus", c.size, 4, 4);
+    EXPECT_EQ(levelLines(log), regionLines("westus", 2, 16) + c.afterRequirement);
     // The listing is asked for once, before the family is known.
-    EXPECT_EQ(azure_.paths("/serviceLimits").size(), 1u);
+    EXPECT_EQ(azure.paths("/serviceLimits").size(), 1u);
   }
 }
 
-TEST_F(QuotaTest, RegionsOfTheConfiguredVnetsWithOneSizeLookupPerCall) {
+TEST(Quota, RegionsOfTheConfiguredVnetsWithOneSizeLookupPerCall) {
   struct Case {
     const char* name;
     Json vnets;
-    Json sizesAtLookup;  // sizes offered at "southindia", the last VNet's location
-    std::vector<LevelLine> expected;
+    Json sizesAtLookup;  // offered at "southindia", the listing's last VNet's location
+    Lines expected;
     std::vector<std::string> quotaRegions;
     std::size_t sizeLookups;
+  };
+  const auto vnet = [](const std::string& name, const std::string& location) {
+    return vnetJson("rg-" + location, name, location, "10.0.0.0/16");
   };
   const Json spread =
       Json::array({vnet("c-1", "centralus"), vnet("a-1", "westus"), vnet("b-1", "eastus"),
                    vnet("a-2", "westus"), vnet("d-1", "northeurope"), vnet("z-1", "southindia")});
-  const auto checked = [](const std::string& region, int vnets, int vcpus) {
-    return std::vector<LevelLine>{
-        {kInfo, "- Discover vCPUs limit in " + region},
-        {kInfo, "  " + std::to_string(vnets) + " Vnet(s) to be migrated in " + region +
-                    ", needing " + std::to_string(vcpus) + " vCPUs."},
-        {kInfo, "  Total vCPUs quota:"},
-        {kInfo, "    limit : 100"},
-        {kInfo, "    in use: 0"},
-        {kInfo, "  Instance vCPUs quota:"},
-        {kInfo, "    instance: Standard_D4s_v3"},
-        {kInfo, "    limit   : 100"},
-        {kInfo, "    in use  : 0"}};
+  const Json sizes = Json::array({{{"name", "Standard_A2_v2"}, {"numberOfCores", 2}},
+                                  {{"name", kSize}, {"numberOfCores", 4}}});
+  const auto checked = [](const std::string& region, int vnets) {
+    return regionLines(region, vnets, 8 * vnets) + totalLines(100, 0) + familyLines(100, 0);
   };
   const auto notOffered = [](const std::string& region) {
-    return std::vector<LevelLine>{
-        {kInfo, "- Discover vCPUs limit in " + region},
-        {kWarn, "  **Alert** vCPU count of Standard_D4s_v3 not found in southindia"}};
+    return Lines{{kInfo, "- Discover vCPUs limit in " + region},
+                 {kWarn, "  **Alert** vCPU count of Standard_D4s_v3 not found in southindia"}};
   };
-  std::vector<LevelLine> threeRegions;
-  for (const auto& lines :
-       {checked("westus", 2, 16), checked("eastus", 1, 8), checked("northeurope", 1, 8)})
-    threeRegions.insert(threeRegions.end(), lines.begin(), lines.end());
-  std::vector<LevelLine> threeNotOffered;
-  for (const auto& lines : {notOffered("westus"), notOffered("eastus"), notOffered("northeurope")})
-    threeNotOffered.insert(threeNotOffered.end(), lines.begin(), lines.end());
-  const std::vector<std::string> three = {"westus", "eastus", "northeurope"};
-
   const std::vector<Case> cases = {
-      {"three regions in first-seen order", spread, sizes(), threeRegions, three, 1},
+      {"three regions in first-seen order",
+       spread,
+       sizes,
+       checked("westus", 2) + checked("eastus", 1) + checked("northeurope", 1),
+       {"westus", "eastus", "northeurope"},
+       1},
       {"size not offered where it is looked up",
        spread,
-       Json::array({{{"name", "Standard_A2_v2"}, {"numberOfCores", 2}}}),
-       threeNotOffered,
+       Json::array({sizes[0]}),
+       notOffered("westus") + notOffered("eastus") + notOffered("northeurope"),
        {},
        1},
-      {"no configured VNet: the lookup still happens once",
+      {"no configured VNet: still one lookup",
        Json::array({vnet("z-1", "southindia")}),
-       sizes(),
+       sizes,
        {},
        {},
        1},
-      {"no VNet at all: nothing to look up", Json::array(), sizes(), {}, {}, 0},
+      {"no VNet at all: nothing to look up", Json::array(), sizes, {}, {}, 0},
   };
+  SubscriptionServer azure;
   for (const auto& region : {"westus", "eastus", "northeurope", "centralus", "southindia"})
-    azure_.quotas[region] = ampleQuota();
+    azure.quota(region, quotaOf(100, 0, 100, 0));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    azure_.vnets = c.vnets;
-    azure_.vmSizes["southindia"] = c.sizesAtLookup;
-    azure_.clearRequests();
-    auto client = azure_.networkClient();
+    azure.vnets(c.vnets);
+    azure.vmSizes("southindia", c.sizesAtLookup);
+    azure.clearRequests();
+    auto client = azure.networkClient();
     CapturedLog log("netscout");
     NetScout::discoverCpuQuotaInRegion(client, {"a-1", "a-2", "b-1", "d-1", "gone"},
-                                       azure_.credential(), "Standard_D4s_v3");
+                                       azure.credential(), kSize);
     EXPECT_EQ(levelLines(log), c.expected);
     std::vector<std::string> quotaRegions;
-    for (const auto& path : azure_.paths("/serviceLimits"))
+    for (const auto& path : azure.paths("/serviceLimits"))
       quotaRegions.push_back(NetScout::idComponent(path, -2));
     EXPECT_EQ(quotaRegions, c.quotaRegions);
-    const auto lookups = azure_.paths("/vmSizes");
-    EXPECT_EQ(lookups.size(), c.sizeLookups);
-    for (const auto& path : lookups) EXPECT_EQ(NetScout::idComponent(path, -2), "southindia");
+    EXPECT_EQ(azure.paths("/locations/southindia/vmSizes").size(), c.sizeLookups);
+    EXPECT_EQ(azure.paths("/vmSizes").size(), c.sizeLookups);
   }
-}
-
-TEST_F(QuotaTest, VCpusOfASizeAsOfferedInTheLocation) {
-  azure_.vmSizes["westus"] = sizes();
-  const auto cred = azure_.credential();
-  EXPECT_EQ(NetScout::getVCpuForISize(cred, "westus", "Standard_D4s_v3"), 4);
-  EXPECT_EQ(NetScout::getVCpuForISize(cred, "westus", "Standard_A2_v2"), 2);
-  EXPECT_EQ(NetScout::getVCpuForISize(cred, "westus", "standard_d4s_v3"), -1);
-  EXPECT_THROW(NetScout::getVCpuForISize(cred, "mars", "Standard_D4s_v3"), collab::azure::ArmError);
-  EXPECT_THAT(azure_.paths("/vmSizes"), ::testing::SizeIs(4));
 }
 
 }  // namespace
