@@ -3,16 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "fake_azure.hpp"
 #include "netscout/net_scout.hpp"
-#include "support/subscription_server.hpp"
 
 namespace netscout {
 namespace {
 
-using collab::Json;
-// The loopback subscription, its JSON builders and the captured log lines.
-using namespace kx::test;
-using Lines = std::vector<LevelLine>;
+using namespace netscout::testing;
+using kx::test::CapturedLog;
+using Lines = std::vector<std::pair<Level, std::string>>;
+constexpr Level kInfo = spdlog::level::info, kWarn = spdlog::level::warn;
 
 Lines operator+(Lines a, const Lines& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -97,16 +97,17 @@ TEST(Quota, OneRegionIsCheckedAgainstItsTotalAndFamilyQuota) {
        Lines{{kInfo, "  **Alert** failed to discover total vCPUs quota in westus"}} +
            familyLines(100, 0)},
   };
-  SubscriptionServer azure;
+  FakeAzure azure;
+  azure.start();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    azure.quota("westus", c.limits);
+    azure.quotas["westus"] = c.limits;
     azure.clearRequests();
     CapturedLog log("netscout");
     NetScout::discoverCpuQuota(azure.credential(), "westus", c.size, 4, 4);
-    EXPECT_EQ(levelLines(log), regionLines("westus", 2, 16) + c.afterRequirement);
+    EXPECT_EQ(linesOf(log), regionLines("westus", 2, 16) + c.afterRequirement);
     // The listing is asked for once, before the family is known.
-    EXPECT_EQ(azure.paths("/serviceLimits").size(), 1u);
+    EXPECT_EQ(azure.pathsTo("/serviceLimits").size(), 1u);
   }
 }
 
@@ -155,25 +156,26 @@ TEST(Quota, RegionsOfTheConfiguredVnetsWithOneSizeLookupPerCall) {
        1},
       {"no VNet at all: nothing to look up", Json::array(), sizes, {}, {}, 0},
   };
-  SubscriptionServer azure;
+  FakeAzure azure;
+  azure.start();
   for (const auto& region : {"westus", "eastus", "northeurope", "centralus", "southindia"})
-    azure.quota(region, quotaOf(100, 0, 100, 0));
+    azure.quotas[region] = quotaOf(100, 0, 100, 0);
+  az::NetworkManagementClient client(azure.credential().getCSC(), kSub);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    azure.vnets(c.vnets);
-    azure.vmSizes("southindia", c.sizesAtLookup);
+    azure.vnets = c.vnets;
+    azure.vmSizes["southindia"] = c.sizesAtLookup;
     azure.clearRequests();
-    auto client = azure.networkClient();
     CapturedLog log("netscout");
     NetScout::discoverCpuQuotaInRegion(client, {"a-1", "a-2", "b-1", "d-1", "gone"},
                                        azure.credential(), kSize);
-    EXPECT_EQ(levelLines(log), c.expected);
+    EXPECT_EQ(linesOf(log), c.expected);
     std::vector<std::string> quotaRegions;
-    for (const auto& path : azure.paths("/serviceLimits"))
+    for (const auto& path : azure.pathsTo("/serviceLimits"))
       quotaRegions.push_back(NetScout::idComponent(path, -2));
     EXPECT_EQ(quotaRegions, c.quotaRegions);
-    EXPECT_EQ(azure.paths("/locations/southindia/vmSizes").size(), c.sizeLookups);
-    EXPECT_EQ(azure.paths("/vmSizes").size(), c.sizeLookups);
+    EXPECT_EQ(azure.pathsTo("/locations/southindia/vmSizes").size(), c.sizeLookups);
+    EXPECT_EQ(azure.pathsTo("/vmSizes").size(), c.sizeLookups);
   }
 }
 

@@ -6,18 +6,19 @@
 #include "basekit/common.hpp"
 #include "collab/azure/arm_error.hpp"
 #include "collab/errors.hpp"
+#include "fake_azure.hpp"
 #include "netscout/net_scout.hpp"
-#include "support/subscription_server.hpp"
 
 namespace netscout {
 namespace {
 
-using collab::Json;
-// The loopback subscription, its JSON builders and the captured log lines.
-using namespace kx::test;
+using namespace netscout::testing;
+using kx::test::CapturedLog;
+using LevelLine = std::pair<Level, std::string>;
+constexpr Level kInfo = spdlog::level::info, kWarn = spdlog::level::warn,
+                kError = spdlog::level::err;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-namespace az = collab::azure;
 const std::string kRule = "  " + std::string(63, '.');
 const std::vector<std::string> kListHeader = {
     "- Discover Vnets:", kRule, "  Vnet cidr                Vnet name (rg)           ", kRule};
@@ -61,18 +62,21 @@ az::VirtualNetwork vnetUsingTables(const std::vector<std::optional<std::string>>
 class VnetDiscoveryTest : public ::testing::Test {
  protected:
   VnetDiscoveryTest() {
-    azure_.vnets(armFixture("virtual_networks.json")["value"]);
-    azure_.groups({"rg-net-prod", "rg-lab"});
-    azure_.gateways("rg-net-prod", armFixture("virtual_network_gateways.json")["value"]);
-    azure_.gateways("rg-lab", Json::array());
+    azure_.vnets = armFixture("virtual_networks.json")["value"];
+    azure_.groups = {"rg-net-prod", "rg-lab"};
+    azure_.gateways = armFixture("virtual_network_gateways.json")["value"];
+    azure_.start();
   }
 
-  SubscriptionServer azure_;
+  // Built after start(): a client keeps the endpoints in force when it is made.
+  az::NetworkManagementClient networkClient() const { return {azure_.credential().getCSC(), kSub}; }
+
+  FakeAzure azure_;
   ScopedReservedSubnets reserved_{{"GatewaySubnet", "AzureFirewallSubnet"}};
 };
 
 TEST_F(VnetDiscoveryTest, FixtureSubscriptionLogsEveryLineAtInfo) {
-  auto client = azure_.networkClient();
+  auto client = networkClient();
   const auto vnets = client.virtual_networks.list_all();
   ASSERT_EQ(vnets.size(), 2u);
   Json options = vnetOptions();
@@ -108,11 +112,11 @@ TEST_F(VnetDiscoveryTest, FixtureSubscriptionLogsEveryLineAtInfo) {
     expected.push_back(text);
   std::vector<LevelLine> expectedLines;
   for (auto& text : expected) expectedLines.emplace_back(kInfo, std::move(text));
-  EXPECT_EQ(levelLines(log), expectedLines);
+  EXPECT_EQ(linesOf(log), expectedLines);
 
   // One peering alert for vnet-hub, none for vnet-isolated; short names raise no length alert.
   const std::string hub = "**Alert** VNet vnet-hub (rg-net-prod)";
-  EXPECT_THAT(levelLines(alerts),
+  EXPECT_THAT(linesOf(alerts),
               ElementsAre(LevelLine{kWarn, hub + " has 1 peering(s) to re-create after the "
                                                  "migration"},
                           LevelLine{kWarn, hub + " peering hub-to-shared to vnet-shared "
@@ -132,8 +136,8 @@ TEST_F(VnetDiscoveryTest, FixtureSubscriptionLogsEveryLineAtInfo) {
   EXPECT_EQ(options["main_rt_count"], 1);
 
   // Resource groups once, then one gateway listing per group, for each discoverVnet call.
-  EXPECT_EQ(azure_.paths("/resourcegroups").size(), 2u);
-  EXPECT_EQ(azure_.paths("/virtualNetworkGateways").size(), 4u);
+  EXPECT_EQ(azure_.pathsTo("/resourcegroups").size(), 2u);
+  EXPECT_EQ(azure_.pathsTo("/virtualNetworkGateways").size(), 4u);
 }
 
 TEST_F(VnetDiscoveryTest, LongVnetNamesAreAlertedWithTheGatewayNamesTheyWillGet) {
@@ -143,11 +147,11 @@ TEST_F(VnetDiscoveryTest, LongVnetNamesAreAlertedWithTheGatewayNamesTheyWillGet)
   // 43 characters, but the run of "_" becomes one "-": 39 are left and nothing is cut.
   const std::string shrinks = std::string(19, 'd') + "_____" + std::string(19, 'e');
   const std::string wideCidr = "fd00:1234:5678:9abc::/64";  // longer than its column
-  azure_.vnets(Json::array({vnetJson("rg-long", std::string(39, 'f'), "westus", "10.1.0.0/16"),
-                            vnetJson("rg-long", long40, "westus", "10.2.0.0/16"),
-                            vnetJson("rg-long", long42, "westus", wideCidr),
-                            vnetJson("rg-long", shrinks, "westus", "10.4.0.0/16")}));
-  auto client = azure_.networkClient();
+  azure_.vnets = Json::array({vnetJson("rg-long", std::string(39, 'f'), "westus", "10.1.0.0/16"),
+                              vnetJson("rg-long", long40, "westus", "10.2.0.0/16"),
+                              vnetJson("rg-long", long42, "westus", wideCidr),
+                              vnetJson("rg-long", shrinks, "westus", "10.4.0.0/16")});
+  auto client = networkClient();
   CapturedLog log("netscout");
   CapturedLog alerts("alert");
 
@@ -158,7 +162,7 @@ TEST_F(VnetDiscoveryTest, LongVnetNamesAreAlertedWithTheGatewayNamesTheyWillGet)
       "characters; ";
   const Json none = Json::object();
   EXPECT_THAT(
-      levelLines(alerts),
+      linesOf(alerts),
       ElementsAre(
           LevelLine{kWarn, "**Alert** VNet " + long40 + cut + "transit gateway will be named " +
                                Base::getTransitGatewayName(none, long40)},
@@ -170,9 +174,9 @@ TEST_F(VnetDiscoveryTest, LongVnetNamesAreAlertedWithTheGatewayNamesTheyWillGet)
   EXPECT_EQ(log.at(kInfo).at(6), "  " + wideCidr + " " + long42 + "  (rg-long)");
 }
 
-TEST_F(VnetDiscoveryTest, GatewayListingFailurePropagatesBeforeAnyLine) {
-  azure_.groups({"rg-net-prod", "rg-gone"});  // rg-gone's gateways answer 404
-  auto client = azure_.networkClient();
+TEST_F(VnetDiscoveryTest, ResourceGroupListingFailurePropagatesBeforeAnyLine) {
+  azure_.groups.reset();  // listing them is refused
+  auto client = networkClient();
   const auto vnets = client.virtual_networks.list_all();
   CapturedLog log("netscout");
   CapturedLog alerts("alert");
