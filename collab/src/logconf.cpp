@@ -53,6 +53,8 @@ Json logconf::defaultConfig() {
   config["handlers"][ALERT_HANDLER] = {{"level", "warning"}, {"filename", DEFAULT_ALERT_LOG}};
   for (const char* name : {"basekit", "pathbook", "netscout"})
     config["loggers"][name] = {{"level", "info"}, {"handlers", bothHandlers}};
+  // The alert service writes to the alert log only.
+  config["loggers"]["alert"] = {{"level", "warning"}, {"handlers", Json::array({ALERT_HANDLER})}};
   return config;
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Keeps the three loggers' sinks and levels and restores them afterwards, so applying a
+// Keeps the configured loggers' sinks and levels and restores them afterwards, so applying a
 // configuration here does not leak into other tests.
 class LogconfTest : public ::testing::Test {
  protected:
@@ -62,7 +62,7 @@ class LogconfTest : public ::testing::Test {
     return out;
   }
 
-  static constexpr const char* kLoggers[] = {"basekit", "pathbook", "netscout"};
+  static constexpr const char* kLoggers[] = {"basekit", "pathbook", "netscout", "alert"};
   struct Saved {
     std::vector<spdlog::sink_ptr> sinks;
     spdlog::level::level_enum level;
@@ -72,7 +72,7 @@ class LogconfTest : public ::testing::Test {
   logconf conf_;
 };
 
-TEST_F(LogconfTest, DefaultsNameBothHandlersAndTheThreeLoggers) {
+TEST_F(LogconfTest, DefaultsNameBothHandlersTheThreeLoggersAndTheAlertLogger) {
   const Json config = logconf::defaultConfig();
   EXPECT_EQ(config["handlers"]["logConsoleHandler"]["filename"], "./log/kx.log");
   EXPECT_EQ(config["handlers"]["alertHandler"]["filename"], "./log/kx.alert.log");
@@ -81,6 +81,8 @@ TEST_F(LogconfTest, DefaultsNameBothHandlersAndTheThreeLoggers) {
   for (const char* name : {"basekit", "pathbook", "netscout"})
     EXPECT_EQ(config["loggers"][name]["handlers"],
               Json::array({"logConsoleHandler", "alertHandler"}));
+  EXPECT_EQ(config["loggers"]["alert"]["handlers"], Json::array({"alertHandler"}));
+  EXPECT_EQ(config["loggers"].size(), 4u);
   EXPECT_EQ(logconf::get().logging_config, config);
 }
 
@@ -95,6 +97,7 @@ TEST_F(LogconfTest, MainLogTakesInfoAndAboveAlertLogWarningAndAbove) {
   getLogger("pathbook")->error("**Error** bad");
   getLogger("netscout")->critical("stop");
   getLogger("basekit")->warn("");
+  getLogger("alert")->warn("**Alert** VNet vn (rg) has 1 peering(s)");
 
   EXPECT_EQ(read(main()),
             (std::vector<std::string>{"unprefixed|earlier run", "info|    Vnet Name : vn1",
@@ -102,7 +105,8 @@ TEST_F(LogconfTest, MainLogTakesInfoAndAboveAlertLogWarningAndAbove) {
                                       "critical|stop", "warning|"}));
   EXPECT_EQ(read(alert()),
             (std::vector<std::string>{"warning|  **Alert** peering", "error|**Error** bad",
-                                      "critical|stop", "warning|"}));
+                                      "critical|stop", "warning|",
+                                      "warning|**Alert** VNet vn (rg) has 1 peering(s)"}));
 }
 
 TEST_F(LogconfTest, ReapplyingReplacesSinksInsteadOfAddingThem) {

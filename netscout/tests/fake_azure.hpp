@@ -1,12 +1,16 @@
 #pragma once
-// A loopback Azure for the discovery tests: one subscription's route tables (in pages) and
-// virtual network gateways as Resource Manager lists them, and Resource Graph answering the
-// discovery's queries from a small inventory of gateways, network interfaces and machines.
+// A loopback Azure for the discovery tests: one subscription's route tables (in pages),
+// virtual network gateways, VNets, resource groups, VM sizes and compute quota as Resource
+// Manager lists them, and Resource Graph answering the discovery's queries from a small
+// inventory of gateways, network interfaces and machines.
 //
 // The real clients talk to it over HTTP on 127.0.0.1.  Handlers read the inventory when a
 // request arrives, so a test may change it between two operations (never during one).
 #include <httplib.h>
 
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <regex>
 #include <string>
@@ -76,6 +80,36 @@ inline Json gatewayJson(const std::string& name, const std::string& group, const
        {{"gatewayType", type}, {"vpnType", "RouteBased"}, {"ipConfigurations", configurations}}}};
 }
 
+/// A VNet as VirtualNetworks_ListAll returns it, without subnets or peerings.
+inline Json vnetJson(const std::string& group, const std::string& name, const std::string& location,
+                     const std::string& prefix) {
+  return {{"name", name},
+          {"id", groupId(group) + "/providers/Microsoft.Network/virtualNetworks/" + name},
+          {"location", location},
+          {"properties",
+           {{"addressSpace", {{"addressPrefixes", {prefix}}}}, {"subnets", Json::array()}}}};
+}
+
+/// An entry of the Microsoft.Capacity service-limit list.
+inline Json serviceLimitJson(const std::string& name, Json limit, Json currentValue) {
+  return {{"name", name},
+          {"properties",
+           {{"limit", std::move(limit)},
+            {"unit", "Count"},
+            {"currentValue", std::move(currentValue)},
+            {"name", {{"value", name}, {"localizedValue", name}}}}}};
+}
+
+/// A file of collab's real-shaped ARM fixtures, parsed, its subscription made kSub.
+inline Json armFixture(const std::string& file) {
+  std::ifstream in(std::string(KX_SOURCE_DIR) + "/collab/tests/data/arm/" + file);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string fixtureSub = "3f2b8c1e-6a4d-4f0e-9b7a-2c5d8e1f0a93";
+  for (auto at = text.find(fixtureSub); at != std::string::npos; at = text.find(fixtureSub, at))
+    text.replace(at, fixtureSub.size(), kSub);
+  return Json::parse(text);
+}
+
 /// A network interface; `tagged` stands for the tag Corvanta-Created-Resource.
 struct NicSpec {
   std::string name;
@@ -106,6 +140,13 @@ class FakeAzure {
   std::vector<VmSpec> vms;
   /// Resource Graph counts the matching records but sends no row.
   bool rowlessAnswers = false;
+  /// VNets as VirtualNetworks_ListAll returns them (one page).
+  Json vnets = Json::array();
+  /// Resource group names; absent: listing them is refused (403).
+  std::optional<std::vector<std::string>> groups;
+  /// Location to the VM sizes (vmSizes) and service limits (Microsoft.Capacity) offered
+  /// there; another location answers 404.
+  std::map<std::string, Json> vmSizes, quotas;
 
   FakeAzure() {
     auto& s = server_.server();
@@ -123,6 +164,28 @@ class FakeAzure {
               values.push_back(g);
           }
           answer(res, {{"value", values}});
+        });
+    s.Get("/subscriptions/" + kSub + "/providers/Microsoft.Network/virtualNetworks",
+          [this](const httplib::Request&, httplib::Response& res) {
+            answer(res, {{"value", vnets}});
+          });
+    s.Get("/subscriptions/" + kSub + "/resourcegroups",
+          [this](const httplib::Request&, httplib::Response& res) {
+            if (!groups)
+              return refuse(res, "Microsoft.Resources/subscriptions/resourceGroups/read");
+            Json values = Json::array();
+            for (const auto& g : *groups)
+              values.push_back({{"id", groupId(g)}, {"name", g}, {"location", "westus"}});
+            answer(res, {{"value", values}});
+          });
+    s.Get(R"(/subscriptions/[^/]+/providers/Microsoft\.Compute/locations/([^/]+)/vmSizes)",
+          [this](const httplib::Request& req, httplib::Response& res) {
+            listByLocation(vmSizes, req.matches[1], res);
+          });
+    s.Get(
+        R"(/subscriptions/[^/]+/providers/Microsoft\.Capacity/resourceProviders/Microsoft\.Compute/locations/([^/]+)/serviceLimits)",
+        [this](const httplib::Request& req, httplib::Response& res) {
+          listByLocation(quotas, req.matches[1], res);
         });
     s.Post("/providers/Microsoft.ResourceGraph/resources",
            [this](const httplib::Request& req, httplib::Response& res) { graph(req, res); });
@@ -149,6 +212,15 @@ class FakeAzure {
     return queries;
   }
 
+  /// The paths of the requests whose path contains `pathPart`, in order.
+  std::vector<std::string> pathsTo(std::string_view pathPart) const {
+    std::vector<std::string> paths;
+    for (const auto& r : server_.requests()) {
+      std::string path = r.target.substr(0, r.target.find('?'));
+      if (path.find(pathPart) != std::string::npos) paths.push_back(std::move(path));
+    }
+    return paths;
+  }
   /// Requests whose method is `method` and whose path contains `pathPart`.
   std::size_t requestsTo(std::string_view method, std::string_view pathPart) const {
     std::size_t n = 0;
@@ -168,17 +240,25 @@ class FakeAzure {
     res.set_content(body.dump(), "application/json");
   }
 
+  static void refuse(httplib::Response& res, const std::string& action) {
+    answer(res,
+           {{"error",
+             {{"code", "AuthorizationFailed"},
+              {"message",
+               "The client does not have authorization to perform action '" + action + "'."}}}},
+           403);
+  }
+  static void listByLocation(const std::map<std::string, Json>& lists, const std::string& location,
+                             httplib::Response& res) {
+    auto it = lists.find(location);
+    if (it == lists.end())
+      return answer(
+          res, {{"error", {{"code", "NoRegisteredProviderFound"}, {"message", location}}}}, 404);
+    answer(res, {{"value", it->second}});
+  }
+
   void routeTablePage(std::size_t page, httplib::Response& res) const {
-    if (refusedPage == page) {
-      answer(res,
-             {{"error",
-               {{"code", "AuthorizationFailed"},
-                {"message",
-                 "The client does not have authorization to perform action "
-                 "'Microsoft.Network/routeTables/read'."}}}},
-             403);
-      return;
-    }
+    if (refusedPage == page) return refuse(res, "Microsoft.Network/routeTables/read");
     const std::size_t size = pageSize ? pageSize : tables.size();
     Json values = Json::array();
     for (std::size_t i = (page - 1) * size; i < std::min(page * size, tables.size()); ++i)

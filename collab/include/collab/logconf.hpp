@@ -14,12 +14,14 @@
 //     "loggers": {
 //       "basekit":  {"level": "info", "handlers": ["logConsoleHandler", "alertHandler"]},
 //       "pathbook": {"level": "info", "handlers": ["logConsoleHandler", "alertHandler"]},
-//       "netscout": {"level": "info", "handlers": ["logConsoleHandler", "alertHandler"]}
+//       "netscout": {"level": "info", "handlers": ["logConsoleHandler", "alertHandler"]},
+//       "alert":    {"level": "warning", "handlers": ["alertHandler"]}
 //     }
 //   }
 //
-// So the main log takes every line at info and above and the alert log the lines at warning
-// and above.  A line reads, for example,
+// So the main log takes every line at info and above of the three libraries' loggers and the
+// alert log their lines at warning and above, plus the alert service's own lines (logger
+// "alert", collab/alert.hpp), which go to the alert log only.  A line reads, for example,
 //
 //   2024-05-01 14:03:27.512 [warning]     Subscription ID :  0000-1111
 //

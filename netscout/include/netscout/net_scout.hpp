@@ -146,28 +146,39 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
 
   // ---- VNet and subnet discovery --------------------------------------------------------
 
-  /// Logs the VNets of the subscription that `vnetsInYaml` names (address space, name,
-  /// resource group) under a framed header, and raises the VNet-name-length alert for each.
+  /// Logs the VNets of the subscription that `vnetsInYaml` names (first address prefix, name,
+  /// resource group) under a framed header, in Azure's order, and raises the VNet-name-length
+  /// alert for each.  The whole listing is fetched before the first line.  A VNet without an
+  /// address prefix shows None in its cidr column.
   static void list_vnet(collab::azure::NetworkManagementClient& network_client,
                         const std::set<std::string>& vnetsInYaml);
   /// Logs `vnet`'s peerings (and raises the peering alert once when it has any) and its
-  /// virtual network gateway, looked up across every resource group of the subscription.
+  /// virtual network gateway, looked up across every resource group of the subscription
+  /// (getAllResourceGroup and deduceVnet2VngMap, both before the first line).
   static void discoverVnet(const collab::azure::VirtualNetwork& vnet,
                            const collab::azure::AzureCredential& cred);
-  /// One subnet record per ordinary subnet of `vnet`, with its log lines; Azure-reserved
-  /// subnets are logged and skipped.  Writes yamlObj["main_rt_count"]: the subnets without a
-  /// route table of their own, capped at 2, or 0 when migrate_non_associated_subnet is false.
-  /// With `disable_logging` the lines are silenced for the call; the logger is left at debug
-  /// afterwards, also when a failure propagates.
-  /// Reads from `yamlObj`: default_route_table, provider, migrate_non_associated_subnet.
+  /// One subnet record per ordinary subnet of `vnet`, with its log lines; subnets named in
+  /// Common::AZURE_SUBNET are logged as skipped and get no record.  Writes
+  /// yamlObj["main_rt_count"]: the subnets without a route table of their own (none, or the
+  /// table named "<vnet name>-<default_route_table>", letter case counting), capped at 2; 0
+  /// when migrate_non_associated_subnet is false or null.
+  /// With `disable_logging` the lines are silenced for the call and the logger is left at
+  /// debug afterwards, also when a failure propagates; without it the level is not touched.
+  /// Reads from `yamlObj`: default_route_table, provider (once per ordinary subnet; null gives
+  /// a record without provider, another non-text its text form),
+  /// migrate_non_associated_subnet.
   static collab::Subnets discoverSubnets(const collab::azure::VirtualNetwork& vnet,
                                          collab::Json& yamlObj, bool disable_logging = false);
-  /// Fills every entry of yaml["subnet_groups"] with its subnet's cidr (findCidrInSubnet) and
-  /// logs an "**Error**" line at error for each entry whose subnet is not in `subnetMap`.
-  /// False when subnet_groups is absent (nothing logged) or any entry failed.
+  /// Fills every entry of yaml["subnet_groups"] with its subnet's cidr (findCidrInSubnet), all
+  /// entries even after a failed one, and logs "**Error** subnet group - subnet <name> not
+  /// found" at error for each entry whose subnet is not in `subnetMap`.  False when
+  /// subnet_groups is null (nothing logged) or any entry failed.
+  /// @throws collab::MissingKeyError when subnet_groups or an entry's subnet_name is missing;
+  ///         collab::WrongTypeError when subnet_groups is neither null nor a list, or an entry
+  ///         is not a map.
   static bool validateSubnetGroups(const collab::SubnetMap& subnetMap, collab::Json& yaml);
-  /// sgroup["cidr"] = the cidr_block of the subnet sgroup["subnet_name"] names, or null; true
-  /// when that subnet is in `subnetMap`.
+  /// Sets sgroup["cidr"] to null, then to the cidr_block of the subnet sgroup["subnet_name"]
+  /// names; true when that subnet is in `subnetMap` (a name that is not a text never is).
   static bool findCidrInSubnet(const collab::SubnetMap& subnetMap, collab::Json& sgroup);
 
   // ---- Gateway discovery ----------------------------------------------------------------
@@ -202,14 +213,25 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   /// For every region holding a VNet `vnetsInYaml` names (in the order regions first appear
   /// in the VNet listing), checks that two gateways of size `iSize` per configured VNet fit
   /// the regional and family vCPU quotas (discoverCpuQuota).  The vCPUs of `iSize` are looked
-  /// up once, at the location of the listing's last VNet.
+  /// up once per call, at the location of the listing's last VNet (configured or not).
+  ///  - When that location does not offer the size, every region gets its
+  ///    "- Discover vCPUs limit in <region>" line and then, at warning, only
+  ///    "  **Alert** vCPU count of <iSize> not found in <location>": no quota is requested and
+  ///    nothing is compared, as no requirement can be computed.
+  ///  - When the subscription has no VNet at all, nothing is looked up and nothing logged.
   static void discoverCpuQuotaInRegion(collab::azure::NetworkManagementClient& network_client,
                                        const std::set<std::string>& vnetsInYaml,
                                        const collab::azure::AzureCredential& cred,
                                        const std::string& iSize);
-  /// Logs the quota check of one region for `gwc` gateways of `vCpuCnt` vCPUs each: an
-  /// "**Alert**" (info) when the regional total falls short, an "**Error**" (error) when the
-  /// family quota does.
+  /// Logs the quota check of one region for `gwc` gateways of `vCpuCnt` vCPUs each.  The
+  /// region's quota listing is requested first; then an "**Alert**" (info) when no CPU family
+  /// matches `iSize` or the listing lacks the family (the check ends there), an "**Alert**"
+  /// (info) when the regional total falls short, an "**Error**" (error) when the family quota
+  /// does; exactly enough quota left passes.  A listing without the regional total ("cores")
+  /// gets "  **Alert** failed to discover total vCPUs quota in <region>" (info) in place of
+  /// the total's lines, and the family is still checked.
+  /// @throws collab::MissingKeyError for a quota entry without properties, limit or
+  ///         currentValue; collab::InvalidValueError when one of those is not an integer.
   static void discoverCpuQuota(const collab::azure::AzureCredential& cred,
                                const std::string& region, const std::string& iSize,
                                std::int64_t vCpuCnt, std::int64_t gwc);
