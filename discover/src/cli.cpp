@@ -68,6 +68,9 @@ int Cli::main(int argc, const char* const* argv, std::ostream& out, std::ostream
   } catch (const std::exception& e) {
     err << "kx-discover: unexpected failure: " << e.what() << std::endl;
     return kExitFailures;
+  } catch (...) {
+    err << "kx-discover: unexpected failure" << std::endl;
+    return kExitFailures;
   }
 }
 
