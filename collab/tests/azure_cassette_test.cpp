@@ -7,6 +7,7 @@
 
 #include "collab/azure/arm_error.hpp"
 #include "collab/azure/arm_pipeline.hpp"
+#include "collab/azure/arm_requests.hpp"
 #include "collab/azure/client_secret_credential.hpp"
 #include "collab/azure/curl_transport.hpp"
 #include "collab/azure/recording_transport.hpp"
@@ -225,6 +226,48 @@ TEST_F(CassetteTest, NoCassetteHoldsTheSecretOrTheToken) {
     EXPECT_EQ(Json::parse(text).dump().find("authorization"), std::string::npos);
   }
   EXPECT_EQ(files, 2);
+}
+
+TEST(CassetteScrubbing, ABearerTokenSetDirectlyIsScrubbedWhereverTheServerEchoesIt) {
+  // No token request is recorded: the only place the recorder meets the token is the
+  // Authorization header it drops.  The server hands it back in headers, bodies and next links,
+  // raw and percent-encoded as a URL carries it.
+  const std::string token = "eyJ0eXAiOiJKV1Qi.direct+token/value==";
+  LoopbackServer server;
+  auto echoed = [](const httplib::Request& req) {
+    std::string auth = req.get_header_value("Authorization");
+    return auth.substr(auth.find(' ') + 1);
+  };
+  server.server().Get("/subscriptions/", [&](const httplib::Request& req, httplib::Response& res) {
+    std::string seen = echoed(req);
+    res.set_header("x-ms-echo", "Bearer " + seen);
+    res.set_header("Location", server.baseUrl() + "/op/" + seen);
+    Json page = {{"value", {{{"subscriptionId", "s1"}, {"note", "sent with " + seen}}}},
+                 {"nextLink", server.baseUrl() + "/subscriptions/?api-version=2015-01-01&page=" +
+                                  httplib::detail::encode_query_param(seen)}};
+    if (req.has_param("page")) page.erase("nextLink");
+    res.set_content(page.dump(), "application/json");
+  });
+  server.server().Get("/text", [&](const httplib::Request& req, httplib::Response& res) {
+    res.set_content("your token: " + echoed(req), "text/plain");
+  });
+  server.start();
+  kx::test::TempDir dir;
+  auto recorder =
+      std::make_shared<RecordingTransport>(std::make_shared<CurlTransport>(), dir.file("c.json"));
+  ArmPipelineOptions options;
+  options.resourceManager = server.baseUrl();
+  EXPECT_EQ(requestSubscriptions(token, options, recorder).size(), 2u);
+  ArmPipeline(std::make_shared<StaticTokenCredential>(token), options, recorder).get("/text");
+  recorder->save();
+
+  std::string text = readText(dir.file("c.json"));
+  EXPECT_THAT(text, HasSubstr("your token: REDACTED"));
+  for (const std::string& form :
+       {token, std::string("direct+token"), httplib::detail::encode_query_param(token),
+        std::string("direct%2Btoken")}) {
+    EXPECT_EQ(text.find(form), std::string::npos) << form << " in\n" << text;
+  }
 }
 
 TEST_F(CassetteTest, ReplayNamesWhatItLacksAndReplaysRepeatsInOrder) {
