@@ -352,6 +352,37 @@ TEST(ReplayTransport, RejectsFilesThatAreNotCassettes) {
   std::ofstream(dir.file("bad.json")) << R"({"exchanges": 3})";
   EXPECT_THROW(ReplayTransport(dir.file("bad.json")), std::runtime_error);
   EXPECT_THROW(ReplayTransport(dir.file("absent.json")), std::runtime_error);
+
+  // A damaged exchange is named when the cassette is loaded, not met as a JSON library
+  // exception in the middle of a replayed run.
+  const Json request = {{"method", "GET"}, {"path", "/x"}};
+  const std::pair<Json, const char*> damaged[] = {
+      {Json::array({3}), "exchange 1: it is not an object"},
+      {{{"request", request}}, "exchange 1: no 'response' (and no 'error')"},
+      {{{"request", {{"method", "GET"}}}, {"response", {{"status", 200}}}},
+       "exchange 1: request: no 'path'"},
+      {{{"request", request}, {"response", {{"status", "200"}}}},
+       "response: 'status' is not a whole number"},
+      {{{"request", request}, {"response", {{"status", 2000}}}},
+       "response: 'status' is not an HTTP status"},
+      {{{"request", request}, {"response", {{"status", 200}, {"headers", {{"a", 1}}}}}},
+       "response: a header value is not text"},
+      {{{"request", request}, {"error", {{"retryable", "yes"}}}},
+       "error: 'retryable' is not true or false"},
+  };
+  for (const auto& [exchange, message] : damaged) {
+    Json exchanges = exchange.is_array() ? exchange : Json::array({exchange});
+    Json doc = {{"format", "kx-arm-cassette"}, {"version", 1}, {"exchanges", exchanges}};
+    SCOPED_TRACE(doc.dump());
+    try {
+      ReplayTransport replay(doc, "c.json");
+      ADD_FAILURE() << "loaded";
+    } catch (const std::runtime_error& error) {
+      EXPECT_THAT(error.what(), HasSubstr(message));
+    }
+  }
+  EXPECT_THROW(ReplayTransport(Json{{"format", 1}, {"exchanges", Json::array()}}),
+               std::runtime_error);
 }
 
 }  // namespace
