@@ -4,6 +4,7 @@
 // twice (its buffers reused) gives the same answer both times.
 //
 // The first byte of the input picks the reader, the rest is the page body.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +28,7 @@ Reading readPage(Read read, collab::azure::ArmPageParser& parser, std::string_vi
   const Out before = out;
   Reading reading;
   try {
-    reading.nextLink = read(parser, body, out);
+    reading.nextLink = std::invoke(read, parser, body, out);
     reading.ok = true;
     expect(!reading.nextLink || !reading.nextLink->empty(), "an empty nextLink was handed back");
   } catch (const collab::azure::MalformedResponseError& error) {
@@ -61,39 +62,19 @@ inline void checkArmPage(std::string_view input) {
   const std::string_view body = input.substr(1);
   switch (static_cast<unsigned char>(input[0]) % 8) {
     case 0:
-      return detail::checkListReader<RouteTable>(
-          [](ArmPageParser& p, std::string_view b, auto& o) { return p.parseRouteTablePage(b, o); },
-          body);
+      return detail::checkListReader<RouteTable>(&ArmPageParser::parseRouteTablePage, body);
     case 1:
-      return detail::checkListReader<VirtualNetwork>(
-          [](ArmPageParser& p, std::string_view b, auto& o) {
-            return p.parseVirtualNetworkPage(b, o);
-          },
-          body);
+      return detail::checkListReader<VirtualNetwork>(&ArmPageParser::parseVirtualNetworkPage, body);
     case 2:
       return detail::checkListReader<VirtualNetworkGateway>(
-          [](ArmPageParser& p, std::string_view b, auto& o) {
-            return p.parseVirtualNetworkGatewayPage(b, o);
-          },
-          body);
+          &ArmPageParser::parseVirtualNetworkGatewayPage, body);
     case 3:
       return detail::checkListReader<VirtualMachineSize>(
-          [](ArmPageParser& p, std::string_view b, auto& o) {
-            return p.parseVirtualMachineSizePage(b, o);
-          },
-          body);
+          &ArmPageParser::parseVirtualMachineSizePage, body);
     case 4:
-      return detail::checkListReader<ResourceGroup>(
-          [](ArmPageParser& p, std::string_view b, auto& o) {
-            return p.parseResourceGroupPage(b, o);
-          },
-          body);
+      return detail::checkListReader<ResourceGroup>(&ArmPageParser::parseResourceGroupPage, body);
     case 5:
-      return detail::checkListReader<Subscription>(
-          [](ArmPageParser& p, std::string_view b, auto& o) {
-            return p.parseSubscriptionPage(b, o);
-          },
-          body);
+      return detail::checkListReader<Subscription>(&ArmPageParser::parseSubscriptionPage, body);
     case 6: {
       // Limits are appended to additional_properties["value"], also across pages.
       struct Quota {

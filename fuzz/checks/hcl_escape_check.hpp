@@ -38,23 +38,25 @@ inline std::string readHclQuoted(std::string_view body) {
   std::string out;
   for (std::size_t i = 0; i < body.size(); ++i) {
     const auto c = static_cast<unsigned char>(body[i]);
-    const std::string at = " at byte " + std::to_string(i);
+    auto require = [&i](bool holds, const char* problem) {
+      if (!holds) throw CheckFailure(problem + (" at byte " + std::to_string(i)));
+    };
     if (c == '\\') {
-      expect(i + 1 < body.size(), "a lone backslash ends the text");
+      require(i + 1 < body.size(), "a lone backslash ends the text");
       const char kind = body[++i];
       const std::size_t digits = kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
       if (digits) {
-        expect(i + digits < body.size(), "a cut-short \\u escape" + at);
+        require(i + digits < body.size(), "a cut-short \\u escape");
         const std::string hex(body.substr(i + 1, digits));
-        expect(hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos,
-               "a \\u escape without hex digits" + at);
+        require(hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos,
+                "a \\u escape without hex digits");
         appendUtf8(out, std::stoul(hex, nullptr, 16));
         i += digits;
         continue;
       }
       const std::string_view known = "nrt\"\\";
       const std::size_t which = known.find(kind);
-      expect(which != std::string_view::npos, "an escape HCL does not know" + at);
+      require(which != std::string_view::npos, "an escape HCL does not know");
       out += "\n\r\t\"\\"[which];
     } else if (c == '$' || c == '%') {
       if (i + 2 < body.size() && body[i + 1] == body[i] && body[i + 2] == '{') {
@@ -63,11 +65,11 @@ inline std::string readHclQuoted(std::string_view body) {
         i += 2;
         continue;
       }
-      expect(i + 1 >= body.size() || body[i + 1] != '{', "a live template introducer" + at);
+      require(i + 1 >= body.size() || body[i + 1] != '{', "a live template introducer");
       out += body[i];
     } else {
-      expect(c != '"', "a raw double quote" + at);
-      expect(c >= 0x20 && c != 0x7f, "a raw control character" + at);
+      require(c != '"', "a raw double quote");
+      require(c >= 0x20 && c != 0x7f, "a raw control character");
       out += body[i];
     }
   }
