@@ -437,7 +437,7 @@ TEST(ArmPipelineResend, EverySendIsAnAttemptTheRetryPolicyCountsAndLogs) {
     ASSERT_EQ(arm.get("/warm").status, 200);
     kx::test::CapturedLog log("netscout");
     EXPECT_THROW(arm.send(c.method, "/lost", std::nullopt, c.repeatable), TransportError);
-    EXPECT_EQ(server.requestCount(), 1 + c.sends);
+    EXPECT_EQ(server.requests().size(), 1 + c.sends);
     auto warnings = log.at(spdlog::level::warn);
     EXPECT_EQ(warnings.size(), c.warnings);
     if (!warnings.empty()) {

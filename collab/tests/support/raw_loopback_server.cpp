@@ -134,11 +134,6 @@ std::vector<RawRequest> RawLoopbackServer::requests() const {
   return seen_;
 }
 
-std::size_t RawLoopbackServer::requestCount() const {
-  std::lock_guard lock(mutex_);
-  return seen_.size();
-}
-
 std::string RawLoopbackServer::answer(int status, const std::string& body) {
   return "HTTP/1.1 " + std::to_string(status) +
          " Answer\r\nContent-Type: application/json\r\nContent-Length: " +

@@ -38,7 +38,6 @@ class RawLoopbackServer {
   /// "http://127.0.0.1:<port>".
   std::string baseUrl() const;
   std::vector<RawRequest> requests() const;
-  std::size_t requestCount() const;
 
   /// A complete keep-alive answer with `body` as JSON.
   static std::string answer(int status, const std::string& body = "{}");
