@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "basekit/common.hpp"
+#include "checks/check.hpp"
+#include "collab/hcl.hpp"
 #include "pathbook/pathbook.hpp"
 
 namespace pathbook {
@@ -172,6 +174,60 @@ TEST(HclParseTest, RenderedCollectionReadsBackAsTheTables) {
   EXPECT_EQ(tables.at("corvanta-web \"prod\" $${env}").at("tags").at("k9ctl\x01\x1f\x7f"),
             "ctl\x01\x1f\x7f");
   EXPECT_EQ(tables.at("corvanta-rt-c").at("region"), "Australia Central 2");
+}
+
+// `texts` in Unicode normalization form C, as node's String.prototype.normalize gives them.
+std::vector<std::string> nfc(const std::vector<std::string>& texts) {
+  const fs::path dir = fs::temp_directory_path() / ("kx-nfc-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "in.json", std::ios::binary) << Json(texts).dump();
+  const int rc =
+      run("node -e \"const fs = require('fs'); process.stdout.write(JSON.stringify("
+          "JSON.parse(fs.readFileSync(0, 'utf8')).map((s) => s.normalize('NFC'))))\" < '" +
+          (dir / "in.json").string() + "' > '" + (dir / "out.json").string() + "'");
+  const std::string out = readFile(dir / "out.json");
+  fs::remove_all(dir);
+  if (rc != 0) {
+    ADD_FAILURE() << "node could not normalize the texts (exit " << rc << ")";
+    return texts;
+  }
+  return Json::parse(out).get<std::vector<std::string>>();
+}
+
+// The HCL escaping fuzz inputs (committed ones, and a whole fuzz corpus when
+// KX_FUZZ_HCL_CORPUS names its folder, as scripts/fuzz.sh does) read back by the real parser.
+TEST(HclParseTest, FuzzInputsReadBackUnchanged) {
+  std::vector<fs::path> files = kx::fuzz::committedInputs(KX_SOURCE_DIR, "hcl_escape");
+  if (const char* corpus = std::getenv("KX_FUZZ_HCL_CORPUS")) {
+    for (const auto& entry : fs::directory_iterator(corpus)) files.push_back(entry.path());
+  }
+  std::string hcl;
+  std::vector<fs::path> read;
+  std::vector<std::string> texts;
+  for (const auto& file : files) {
+    std::string text = kx::fuzz::readInput(file);
+    try {
+      (void)Json(text).dump();
+    } catch (const nlohmann::json::type_error&) {
+      continue;  // not UTF-8: Terraform reads UTF-8 files only
+    }
+    hcl += "v" + std::to_string(texts.size()) + " = ";
+    collab::appendHclQuoted(hcl, text);
+    hcl += "\n";
+    read.push_back(file);
+    texts.push_back(asParsed(text));
+  }
+  ASSERT_FALSE(texts.empty());
+  const Json doc = parseHcl(hcl);
+  ASSERT_TRUE(doc.is_object());
+  // HCL hands every string back in normalization form C, escaped characters included, so a
+  // decomposed "e" + U+0301 cannot survive any escaping; everything else must come back as is.
+  const std::vector<std::string> expected = nfc(texts);
+  ASSERT_EQ(expected.size(), texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE(read[i].string());
+    EXPECT_EQ(doc.value("v" + std::to_string(i), Json()), expected[i]);
+  }
 }
 
 TEST(HclParseTest, ParserRejectsBrokenDocuments) {
