@@ -251,6 +251,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // Handles are pooled: set (or clear) the flag on every send.
+  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!caBundle_.empty()) {
