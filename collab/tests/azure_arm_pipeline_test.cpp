@@ -11,6 +11,7 @@
 #include "support/captured_log.hpp"
 #include "support/fake_time.hpp"
 #include "support/loopback_server.hpp"
+#include "support/raw_loopback_server.hpp"
 
 namespace collab::azure {
 namespace {
@@ -409,6 +410,44 @@ TEST_F(ArmPipelineTest, CallsMarkedNotRepeatableRetryOnlyThrottling) {
   server_.start();
   EXPECT_THROW(pipeline().send("POST", "/act", std::nullopt, /*repeatable=*/false), ArmError);
   EXPECT_EQ(calls, 2);
+}
+
+TEST(ArmPipelineResend, EverySendIsAnAttemptTheRetryPolicyCountsAndLogs) {
+  // After one answered call every request is read and its connection closed unanswered; the
+  // first lost request went out on a kept-alive connection.  A repeatable call is sent exactly
+  // `maxAttempts` times, each resend logged; a call marked not repeatable is sent once, and on
+  // a connection of its own, so an idle connection the server dropped cannot lose it.
+  struct Case {
+    const char* method;
+    bool repeatable;
+    std::size_t sends;
+    std::size_t warnings;
+    bool onTheWarmConnection;
+  } cases[] = {{"GET", true, 5, 4, true}, {"POST", false, 1, 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.method);
+    kx::test::RawLoopbackServer server([](const kx::test::RawRequest& seen) {
+      return seen.target == "/warm" ? std::optional(kx::test::RawLoopbackServer::answer(200))
+                                    : std::nullopt;
+    });
+    kx::test::FakeTime time;
+    ArmPipelineOptions options;
+    options.retry = time.retryOptions(RetryPolicy{.maxAttempts = 5});
+    options.resourceManager = server.baseUrl();
+    ArmPipeline arm(std::make_shared<CountingCredential>(), options,
+                    std::make_shared<CurlTransport>());
+    ASSERT_EQ(arm.get("/warm").status, 200);
+    kx::test::CapturedLog log("netscout");
+    EXPECT_THROW(arm.send(c.method, "/lost", std::nullopt, c.repeatable), TransportError);
+    const auto seen = server.requests();
+    ASSERT_EQ(seen.size(), 1 + c.sends);
+    EXPECT_EQ(seen[1].connection == seen[0].connection, c.onTheWarmConnection);
+    auto warnings = log.at(spdlog::level::warn);
+    EXPECT_EQ(warnings.size(), c.warnings);
+    if (!warnings.empty()) {
+      EXPECT_THAT(warnings.back(), HasSubstr("(attempt 5 of 5)"));
+    }
+  }
 }
 
 TEST_F(ArmPipelineTest, TargetsMustBePathsOrAbsoluteUrls) {

@@ -7,6 +7,7 @@
 
 #include "collab/azure/arm_error.hpp"
 #include "collab/azure/arm_pipeline.hpp"
+#include "collab/azure/arm_requests.hpp"
 #include "collab/azure/client_secret_credential.hpp"
 #include "collab/azure/curl_transport.hpp"
 #include "collab/azure/recording_transport.hpp"
@@ -227,6 +228,48 @@ TEST_F(CassetteTest, NoCassetteHoldsTheSecretOrTheToken) {
   EXPECT_EQ(files, 2);
 }
 
+TEST(CassetteScrubbing, ABearerTokenSetDirectlyIsScrubbedWhereverTheServerEchoesIt) {
+  // No token request is recorded: the only place the recorder meets the token is the
+  // Authorization header it drops.  The server hands it back in headers, bodies and next links,
+  // raw and percent-encoded as a URL carries it.
+  const std::string token = "eyJ0eXAiOiJKV1Qi.direct+token/value==";
+  LoopbackServer server;
+  auto echoed = [](const httplib::Request& req) {
+    std::string auth = req.get_header_value("Authorization");
+    return auth.substr(auth.find(' ') + 1);
+  };
+  server.server().Get("/subscriptions/", [&](const httplib::Request& req, httplib::Response& res) {
+    std::string seen = echoed(req);
+    res.set_header("x-ms-echo", "Bearer " + seen);
+    res.set_header("Location", server.baseUrl() + "/op/" + seen);
+    Json page = {{"value", {{{"subscriptionId", "s1"}, {"note", "sent with " + seen}}}},
+                 {"nextLink", server.baseUrl() + "/subscriptions/?api-version=2015-01-01&page=" +
+                                  httplib::detail::encode_query_param(seen)}};
+    if (req.has_param("page")) page.erase("nextLink");
+    res.set_content(page.dump(), "application/json");
+  });
+  server.server().Get("/text", [&](const httplib::Request& req, httplib::Response& res) {
+    res.set_content("your token: " + echoed(req), "text/plain");
+  });
+  server.start();
+  kx::test::TempDir dir;
+  auto recorder =
+      std::make_shared<RecordingTransport>(std::make_shared<CurlTransport>(), dir.file("c.json"));
+  ArmPipelineOptions options;
+  options.resourceManager = server.baseUrl();
+  EXPECT_EQ(requestSubscriptions(token, options, recorder).size(), 2u);
+  ArmPipeline(std::make_shared<StaticTokenCredential>(token), options, recorder).get("/text");
+  recorder->save();
+
+  std::string text = readText(dir.file("c.json"));
+  EXPECT_THAT(text, HasSubstr("your token: REDACTED"));
+  for (const std::string& form :
+       {token, std::string("direct+token"), httplib::detail::encode_query_param(token),
+        std::string("direct%2Btoken")}) {
+    EXPECT_EQ(text.find(form), std::string::npos) << form << " in\n" << text;
+  }
+}
+
 TEST_F(CassetteTest, ReplayNamesWhatItLacksAndReplaysRepeatsInOrder) {
   Json cassetteDoc;
   {
@@ -309,6 +352,37 @@ TEST(ReplayTransport, RejectsFilesThatAreNotCassettes) {
   std::ofstream(dir.file("bad.json")) << R"({"exchanges": 3})";
   EXPECT_THROW(ReplayTransport(dir.file("bad.json")), std::runtime_error);
   EXPECT_THROW(ReplayTransport(dir.file("absent.json")), std::runtime_error);
+
+  // A damaged exchange is named when the cassette is loaded, not met as a JSON library
+  // exception in the middle of a replayed run.
+  const Json request = {{"method", "GET"}, {"path", "/x"}};
+  const std::pair<Json, const char*> damaged[] = {
+      {Json::array({3}), "exchange 1: it is not an object"},
+      {{{"request", request}}, "exchange 1: no 'response' (and no 'error')"},
+      {{{"request", {{"method", "GET"}}}, {"response", {{"status", 200}}}},
+       "exchange 1: request: no 'path'"},
+      {{{"request", request}, {"response", {{"status", "200"}}}},
+       "response: 'status' is not a whole number"},
+      {{{"request", request}, {"response", {{"status", 2000}}}},
+       "response: 'status' is not an HTTP status"},
+      {{{"request", request}, {"response", {{"status", 200}, {"headers", {{"a", 1}}}}}},
+       "response: a header value is not text"},
+      {{{"request", request}, {"error", {{"retryable", "yes"}}}},
+       "error: 'retryable' is not true or false"},
+  };
+  for (const auto& [exchange, message] : damaged) {
+    Json exchanges = exchange.is_array() ? exchange : Json::array({exchange});
+    Json doc = {{"format", "kx-arm-cassette"}, {"version", 1}, {"exchanges", exchanges}};
+    SCOPED_TRACE(doc.dump());
+    try {
+      ReplayTransport replay(doc, "c.json");
+      ADD_FAILURE() << "loaded";
+    } catch (const std::runtime_error& error) {
+      EXPECT_THAT(error.what(), HasSubstr(message));
+    }
+  }
+  EXPECT_THROW(ReplayTransport(Json{{"format", 1}, {"exchanges", Json::array()}}),
+               std::runtime_error);
 }
 
 }  // namespace

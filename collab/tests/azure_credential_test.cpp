@@ -117,6 +117,27 @@ TEST_F(CredentialTest, FetchesOneTokenAndReusesItUntilShortlyBeforeExpiry) {
   EXPECT_EQ(tokenRequests(), 3u);
 }
 
+TEST_F(CredentialTest, ATokenIsKeptForHalfItsLifetimeAtLeast) {
+  // Refreshed at the later of five minutes before expiry and half-way through the lifetime.
+  struct Case {
+    int lifetime;
+    seconds refreshAfter;
+  } cases[] = {{120, seconds(60)}, {600, seconds(300)}, {900, seconds(600)}, {3600, seconds(3300)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lifetime);
+    tokenAnswer_ = R"({"expires_in":)" + std::to_string(c.lifetime) + R"(,"access_token":"t"})";
+    std::size_t before = tokenRequests();
+    ClientSecretCredential credential(kTenant, kAppId, kSecret, options());
+    for (int call = 0; call < 5; ++call) credential.getToken();
+    time_.advance(c.refreshAfter - seconds(1));
+    credential.getToken();
+    EXPECT_EQ(tokenRequests() - before, 1u);
+    time_.advance(seconds(1));
+    credential.getToken();
+    EXPECT_EQ(tokenRequests() - before, 2u);
+  }
+}
+
 TEST_F(CredentialTest, ExpiryIsReadFromNumbersOrNumericStrings) {
   struct Case {
     std::string lifetime;

@@ -3,6 +3,7 @@
 #include "collab/azure/curl_transport.hpp"
 #include "collab/errors.hpp"
 #include "support/loopback_server.hpp"
+#include "support/raw_loopback_server.hpp"
 #include "support/test_certificate.hpp"
 
 namespace collab::azure {
@@ -149,6 +150,33 @@ TEST(CurlTransport, TruncatedAndStalledTransfersAreRetryableTransportErrors) {
     } catch (const TransportError& error) {
       EXPECT_TRUE(error.retryable()) << error.what();
     }
+  }
+}
+
+TEST(CurlTransport, ARequestLostOnAKeptAliveConnectionIsNotSentAgain) {
+  // The first request is answered and leaves its connection open for reuse; every later one is
+  // read and its connection closed without an answer.  libcurl on its own would send such a
+  // request again on a new connection; here that decision belongs to the caller.
+  for (const char* method : {"GET", "POST"}) {
+    SCOPED_TRACE(method);
+    kx::test::RawLoopbackServer server([](const kx::test::RawRequest& seen) {
+      return seen.connection == 0 && seen.target == "/warm"
+                 ? std::optional(kx::test::RawLoopbackServer::answer(200))
+                 : std::nullopt;
+    });
+    CurlTransport transport;
+    ASSERT_EQ(transport.send(request("GET", server.baseUrl() + "/warm")).status, 200);
+    try {
+      transport.send(request(method, server.baseUrl() + "/lost"));
+      ADD_FAILURE() << "no error";
+    } catch (const TransportError& error) {
+      EXPECT_TRUE(error.retryable()) << error.what();
+      EXPECT_NE(error.detail().find("without an answer"), std::string::npos) << error.detail();
+    }
+    auto seen = server.requests();
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen.back().connection, 0) << "the lost request went out on the reused connection";
+    EXPECT_EQ(seen.back().method, method);
   }
 }
 

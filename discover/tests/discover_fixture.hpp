@@ -18,6 +18,7 @@
 
 #include "collab/json.hpp"
 #include "fakearm/estate_server.hpp"
+#include "support/hcl_parser.hpp"
 
 extern char** environ;
 
@@ -34,12 +35,7 @@ inline const std::map<std::string, std::string> kSecrets{
     {"KX_TEST_READER_SECRET", "example-reader-secret"},
     {"KX_TEST_NARROW_SECRET", "example-narrow-secret"}};
 
-inline std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+inline std::string readFile(const fs::path& path) { return kx::test::readFileBytes(path); }
 
 /// The lines of a log file without their time stamps ("2024-05-01 14:03:27.512 ").
 inline std::vector<std::string> logLines(const fs::path& path) {
@@ -110,25 +106,9 @@ class Program {
   pid_t pid_ = -1;
 };
 
-inline int shell(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-/// A Terraform file read back by the HCL parser (tools/hcl2json.js); fails the test when node,
-/// the parser or the parse fails.
-inline Json parseTerraform(const fs::path& file) {
-  const fs::path out = file.string() + ".json", err = file.string() + ".err";
-  const int rc = shell("node '" + kSource + "/tools/hcl2json.js' '" + file.string() + "' > '" +
-                       out.string() + "' 2> '" + err.string() + "'");
-  if (rc != 0) {
-    ADD_FAILURE() << file << " was not read back by the HCL parser (exit " << rc
-                  << "; node and tools/node_modules come from scripts/setup-deps.sh): "
-                  << readFile(err);
-    return nullptr;
-  }
-  return Json::parse(readFile(out));
-}
+/// A Terraform file read back by the HCL parser; fails the test when it does not parse (or
+/// node or the parser is missing) and then answers null.
+inline Json parseTerraform(const fs::path& file) { return kx::test::parseHcl(readFile(file)); }
 
 /// The problems Python's jsonschema finds in `report` against docs/report.schema.json, one per
 /// line; empty when it is valid.  Fails the test when python3 or jsonschema is missing.
@@ -143,9 +123,9 @@ inline std::string reportProblems(const fs::path& report) {
       "    print(list(e.absolute_path), e.message)\n";
   const fs::path scriptFile = report.parent_path() / "validate.py";
   std::ofstream(scriptFile) << script;
-  const int rc =
-      shell("python3 '" + scriptFile.string() + "' '" + kSource + "/docs/report.schema.json' '" +
-            report.string() + "' > '" + out.string() + "' 2>&1");
+  const int rc = kx::test::runShell("python3 '" + scriptFile.string() + "' '" + kSource +
+                                    "/docs/report.schema.json' '" + report.string() + "' > '" +
+                                    out.string() + "' 2>&1");
   if (rc != 0) {
     ADD_FAILURE() << "the report check did not run (python3-jsonschema comes from "
                      "scripts/setup-deps.sh): "

@@ -142,10 +142,24 @@ void addRoutes(const Logger& log, const az::RouteTable& rt, Pathbook& pb) {
   }
 }
 
+// True when the table already holds an accepted route to 0.0.0.0/0.
+bool hasDefaultRoute(const Pathbook& pb) {
+  for (const auto& [id, route] : pb.routes) {
+    const auto first = route.dest.find_first_not_of(" \t\r\n");
+    const auto last = route.dest.find_last_not_of(" \t\r\n");
+    if (first != std::string::npos && route.dest.substr(first, last - first + 1) == "0.0.0.0/0")
+      return true;
+  }
+  return false;
+}
+
 // A private subnet gets the default route to None unless its table already sends 0.0.0.0/0
-// nowhere.
+// nowhere, or somewhere it was told to keep: a default route to an appliance copied as it is
+// (copy_quad_zero_route) leaves the table "public" yet routed, and Azure refuses a table with
+// two routes for one prefix.
 void checkPrivateSubnet(const Logger& log, const Json& yamlObj, Pathbook& pb) {
   if (!isTrue(option(yamlObj, "configure_private_subnet")) || !pb.isPublic()) return;
+  if (hasDefaultRoute(pb)) return;
   if (addDefaultNoneRoute(log, pb))
     log->info("    configure private subnet -- add 0.0.0.0/0 to None route");
 }

@@ -2,33 +2,20 @@
 // run through tools/hcl2json.js under node): awkward names and tag values must come back as
 // the same texts, and the structure must be what Terraform will see.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "basekit/common.hpp"
+#include "checks/check.hpp"
+#include "collab/hcl.hpp"
 #include "pathbook/pathbook.hpp"
+#include "support/hcl_parser.hpp"
 
 namespace pathbook {
 namespace {
 
-namespace fs = std::filesystem;
 using collab::CvtRoute;
 using collab::Json;
-
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int run(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The parser hands literal "${" and "%{" back in their escaped form ("$${", "%%{"), as
 // Terraform's JSON syntax writes them; other escapes come back decoded.
@@ -42,46 +29,11 @@ std::string asParsed(std::string_view text) {
   return out;
 }
 
-// The parser sorts object keys; order is checked by the golden rendering tests instead.
-nlohmann::json unordered(const Json& j) { return nlohmann::json::parse(j.dump()); }
-
-struct ParserRun {
-  int rc;  // 0 parsed, 1 does not parse, 2 parser missing, 127 node missing
-  std::string out, err;
-};
-
-ParserRun runParser(const std::string& hcl) {
-  const fs::path dir = fs::temp_directory_path() / ("kx-hcl-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  std::ofstream(dir / "tables.tf", std::ios::binary) << hcl;
-  if (run("node --version > /dev/null 2>&1") != 0) return {127, "", ""};
-  const std::string script = std::string(KX_SOURCE_DIR) + "/tools/hcl2json.js";
-  ParserRun r;
-  r.rc = run("node '" + script + "' '" + (dir / "tables.tf").string() + "' > '" +
-             (dir / "out.json").string() + "' 2> '" + (dir / "err.txt").string() + "'");
-  r.out = readFile(dir / "out.json");
-  r.err = readFile(dir / "err.txt");
-  fs::remove_all(dir);
-  return r;
-}
-
-// Parses `hcl`; fails the test (never skips) when node or the parser is missing or the text
-// does not parse.
-Json parseHcl(const std::string& hcl) {
-  const ParserRun r = runParser(hcl);
-  if (r.rc == 127) {
-    ADD_FAILURE() << "node is not installed; the HCL parse test needs node and the npm package "
-                     "@cdktf/hcl2json (scripts/setup-deps.sh installs both)";
-  } else if (r.rc == 2) {
-    ADD_FAILURE() << "the HCL parser is not installed (cd tools && npm install): " << r.err;
-  } else if (r.rc != 0) {
-    ADD_FAILURE() << "the rendered HCL does not parse (exit " << r.rc << "): " << r.err << "\n"
-                  << hcl;
-  } else {
-    return Json::parse(r.out);
-  }
-  return nullptr;
-}
+namespace fs = std::filesystem;
+using kx::test::parseHcl;
+using kx::test::unordered;
+constexpr auto& run = kx::test::runShell;
+constexpr auto& readFile = kx::test::readFileBytes;
 
 TEST(HclParseTest, RenderedCollectionReadsBackAsTheTables) {
   basekit::Common::setDataPath(std::string(KX_SOURCE_DIR) + "/data");
@@ -135,7 +87,7 @@ TEST(HclParseTest, RenderedCollectionReadsBackAsTheTables) {
 
   std::ostringstream hcl;
   books.toHcl(hcl);
-  const Json doc = parseHcl(hcl.str());
+  const Json doc = kx::test::parseHcl(hcl.str());
   ASSERT_TRUE(doc.is_object());
   ASSERT_EQ(doc.size(), 1u);
   const Json& tables = doc.at("route_tables");
@@ -174,9 +126,64 @@ TEST(HclParseTest, RenderedCollectionReadsBackAsTheTables) {
   EXPECT_EQ(tables.at("corvanta-rt-c").at("region"), "Australia Central 2");
 }
 
+// `texts` in Unicode normalization form C, as node's String.prototype.normalize gives them.
+std::vector<std::string> nfc(const std::vector<std::string>& texts) {
+  const fs::path dir = fs::temp_directory_path() / ("kx-nfc-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "in.json", std::ios::binary) << Json(texts).dump();
+  const int rc =
+      run("node -e \"const fs = require('fs'); process.stdout.write(JSON.stringify("
+          "JSON.parse(fs.readFileSync(0, 'utf8')).map((s) => s.normalize('NFC'))))\" < '" +
+          (dir / "in.json").string() + "' > '" + (dir / "out.json").string() + "'");
+  const std::string out = readFile(dir / "out.json");
+  fs::remove_all(dir);
+  if (rc != 0) {
+    ADD_FAILURE() << "node could not normalize the texts (exit " << rc << ")";
+    return texts;
+  }
+  return Json::parse(out).get<std::vector<std::string>>();
+}
+
+// The HCL escaping fuzz inputs (committed ones, and a whole fuzz corpus when
+// KX_FUZZ_HCL_CORPUS names its folder, as scripts/fuzz.sh does) read back by the real parser.
+TEST(HclParseTest, FuzzInputsReadBackUnchanged) {
+  std::vector<fs::path> files = kx::fuzz::committedInputs(KX_SOURCE_DIR, "hcl_escape");
+  if (const char* corpus = std::getenv("KX_FUZZ_HCL_CORPUS")) {
+    for (const auto& entry : fs::directory_iterator(corpus)) files.push_back(entry.path());
+  }
+  std::string hcl;
+  std::vector<fs::path> read;
+  std::vector<std::string> texts;
+  for (const auto& file : files) {
+    std::string text = kx::fuzz::readInput(file);
+    try {
+      (void)Json(text).dump();
+    } catch (const nlohmann::json::type_error&) {
+      continue;  // not UTF-8: Terraform reads UTF-8 files only
+    }
+    hcl += "v" + std::to_string(texts.size()) + " = ";
+    collab::appendHclQuoted(hcl, text);
+    hcl += "\n";
+    read.push_back(file);
+    texts.push_back(asParsed(text));
+  }
+  ASSERT_FALSE(texts.empty());
+  const Json doc = parseHcl(hcl);
+  ASSERT_TRUE(doc.is_object());
+  // HCL hands every string back in normalization form C, escaped characters included, so a
+  // decomposed "e" + U+0301 cannot survive any escaping; everything else must come back as is.
+  const std::vector<std::string> expected = nfc(texts);
+  ASSERT_EQ(expected.size(), texts.size());
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE(read[i].string());
+    EXPECT_EQ(doc.value("v" + std::to_string(i), Json()), expected[i]);
+  }
+}
+
 TEST(HclParseTest, ParserRejectsBrokenDocuments) {
   // Guards the test above against a parser that accepts anything.
-  const ParserRun r = runParser("route_tables = {\n  \"a\"b\" = {\n  }\n}\n");
+  const kx::test::HclParserRun r =
+      kx::test::runHclParser("route_tables = {\n  \"a\"b\" = {\n  }\n}\n");
   EXPECT_EQ(r.rc, 1) << r.err;
 }
 

@@ -387,6 +387,30 @@ TEST(PathbookAdmissionTest, InvalidPatternFailsAtFirstServiceTagDestination) {
   EXPECT_EQ(t.count, 1);
 }
 
+TEST(PathbookAdmissionTest, RegexPatternsMatchOnlyFromTheFirstCharacter) {
+  // Expected answers written out rather than asked of a regex engine: a pattern may match a
+  // prefix of the destination, never a part further in.
+  struct Case {
+    const char* pattern;
+    const char* dest;
+    bool refused;
+  } cases[] = {
+      {"Sync$", "StorageSync", false},      {"S.nc", "StorageSync", false},
+      {"S.nc", "Sync.WestEurope", true},    {"Sto.age", "StorageSync", true},
+      {"ync", "StorageSync", false},        {"(Sync|Sql)", "StorageSync", false},
+      {"x|Stor", "StorageSync", true},      {"[A-Z]ync", "StorageSync", false},
+      {".*Sync$", "StorageSync", true},     {"Storage$", "StorageSync", false},
+      {"Storage$", "Storage\nSync", false}, {"^Sync", "Storage\nSync", false},
+      {"\\bSync", "Storage Sync", false},   {"e?Sync", "StorageSync", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.pattern) + " on " + c.dest);
+    Pathbook t = table();
+    t.addServiceTags({c.pattern});
+    EXPECT_EQ(t.add(route(c.dest, "Internet")).getStatus() == R::REJECT, c.refused);
+  }
+}
+
 TEST(PathbookAdmissionTest, PatternsEditedDirectlyAreHonoured) {
   Pathbook t = table();
   t.addServiceTags({"Storage"});

@@ -108,6 +108,7 @@ HttpResponse ArmPipeline::send(std::string_view method, std::string_view target,
   request.url = resolve(target);
   request.headers.set("Accept", "application/json");
   request.headers.set("x-ms-client-request-id", newRequestId());
+  request.freshConnection = !repeatable;
   if (jsonBody) {
     request.headers.set("Content-Type", "application/json");
     request.body = *jsonBody;

@@ -97,6 +97,20 @@ void redactTokenMembers(Json& value, const std::string& placeholder, std::set<st
   }
 }
 
+void addSecret(std::set<std::string>& secrets, const std::string& secret) {
+  secrets.insert(secret);
+  std::string encoded = percentEncode(secret);
+  if (encoded == secret) return;
+  secrets.insert(encoded);
+  for (std::size_t at = encoded.find('%'); at != std::string::npos;
+       at = encoded.find('%', at + 1)) {
+    for (std::size_t digit = at + 1; digit < at + 3; ++digit) {
+      encoded[digit] = static_cast<char>(std::tolower(static_cast<unsigned char>(encoded[digit])));
+    }
+  }
+  secrets.insert(std::move(encoded));
+}
+
 void scrubSecrets(Json& value, const std::set<std::string>& secrets) {
   if (value.is_string()) {
     value = replaceAll(value.get<std::string>(), secrets);

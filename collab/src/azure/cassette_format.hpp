@@ -25,6 +25,10 @@ std::string redactForm(std::string_view body, std::set<std::string>* found = nul
 /// id_token, accessToken, refreshToken) by `placeholder`, collecting their values in `found`.
 void redactTokenMembers(Json& value, const std::string& placeholder, std::set<std::string>& found);
 
+/// Adds `secret` to `secrets` together with the spellings a URL gives it (percent-encoded, with
+/// upper- and lower-case hex digits), so that a server echoing it in a link is caught too.
+void addSecret(std::set<std::string>& secrets, const std::string& secret);
+
 /// Replaces every occurrence of every secret in every string (keys included) of `value`.
 void scrubSecrets(Json& value, const std::set<std::string>& secrets);
 

@@ -1,5 +1,6 @@
 #include "collab/azure/client_secret_credential.hpp"
 
+#include <algorithm>
 #include <random>
 
 #include "token_request.hpp"
@@ -22,9 +23,7 @@ ClientSecretCredential::ClientSecretCredential(std::string tenantId, std::string
 AccessToken ClientSecretCredential::getToken(bool forceRefresh) {
   std::lock_guard lock(mutex_);
   auto now = options_.retry.clock ? options_.retry.clock() : std::chrono::system_clock::now();
-  if (!forceRefresh && cached_ && now + options_.refreshMargin < cached_->expiresOn) {
-    return *cached_;
-  }
+  if (!forceRefresh && cached_ && now < refreshAt_) return *cached_;
   std::string login = endpoints_.login;
   if (login.empty() || login.back() != '/') login += '/';
   detail::TokenRequest request{login + detail::percentEncode(tenantId_) + "/oauth2/token",
@@ -41,6 +40,10 @@ AccessToken ClientSecretCredential::getToken(bool forceRefresh) {
         200, "");
   }
   cached_ = AccessToken{token->get<std::string>(), detail::expiryOf(answer, now)};
+  // Replaced `refreshMargin` before expiry, but never before half its lifetime has passed: a
+  // token issued for less than the margin is still reused for a while.
+  refreshAt_ =
+      std::max(cached_->expiresOn - options_.refreshMargin, now + (cached_->expiresOn - now) / 2);
   return *cached_;
 }
 

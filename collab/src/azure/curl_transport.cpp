@@ -180,6 +180,23 @@ size_t writeHeader(char* data, size_t size, size_t count, void* target) {
   return size * count;
 }
 
+// Counts how often libcurl is about to put the request on a connection.  libcurl sends a
+// request again by itself when a reused connection closes before any answer; the server may
+// well have received it, and the retry policy above never hears of it.  Every send after the
+// first is therefore refused here, and the transfer fails as a dropped connection that the
+// caller may repeat, as an attempt it counts and logs, or not.
+struct SendGate {
+  int sends = 0;
+  bool refusedResend = false;
+};
+
+int beforeSend(void* gate, char*, char*, int, int) {
+  auto* state = static_cast<SendGate*>(gate);
+  if (++state->sends == 1) return CURL_PREREQFUNC_OK;
+  state->refusedResend = true;
+  return CURL_PREREQFUNC_ABORT;
+}
+
 }  // namespace
 
 CurlTransport::CurlTransport(CurlTransportOptions options) : options_(std::move(options)) {
@@ -234,6 +251,8 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // Handles are pooled: set (or clear) the flag on every send.
+  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!caBundle_.empty()) {
@@ -251,6 +270,9 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &writeHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.headers);
+  SendGate gate;
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &beforeSend);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &gate);
 
   if (request.method == "GET") {
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
@@ -292,6 +314,13 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, nullptr);
+  if (gate.refusedResend) {
+    throw TransportError(request.method, request.url,
+                         "the connection closed without an answer (a kept-alive connection "
+                         "that the server had dropped); not sent again",
+                         /*retryable=*/true);
+  }
   if (code != CURLE_OK) {
     std::string detail = curl_easy_strerror(code);
     if (errorText[0] != '\0') detail += ": " + std::string(errorText);

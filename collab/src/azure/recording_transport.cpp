@@ -50,7 +50,7 @@ HttpResponse RecordingTransport::send(const HttpRequest& request) {
 
   auto remember = [&] {
     std::lock_guard lock(mutex_);
-    secrets_.insert(found.begin(), found.end());
+    for (const std::string& secret : found) detail::addSecret(secrets_, secret);
     exchanges_.push_back(std::move(exchange));
     dirty_ = true;
   };

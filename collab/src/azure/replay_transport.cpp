@@ -29,6 +29,55 @@ bool sameBody(const Json& recorded, const HttpRequest& request) {
          mine.value("text", std::string()) == recorded.value("text", std::string());
 }
 
+// What is wrong with one recorded exchange for replay to use it, or "" when nothing is.
+std::string problemOf(const Json& exchange) {
+  auto memberProblem = [](const Json& object, const char* key, bool (Json::*isType)() const,
+                          const char* type, bool required) -> std::string {
+    auto it = object.find(key);
+    if (it == object.end()) return required ? std::string("no '") + key + "'" : std::string();
+    if (!((*it).*isType)()) return std::string("'") + key + "' is not " + type;
+    return {};
+  };
+  auto headersProblem = [&](const Json& object) -> std::string {
+    std::string problem = memberProblem(object, "headers", &Json::is_object, "an object", false);
+    if (!problem.empty() || !object.contains("headers")) return problem;
+    for (const auto& value : object["headers"]) {
+      if (!value.is_string()) return "a header value is not text";
+    }
+    return {};
+  };
+  if (!exchange.is_object()) return "it is not an object";
+  std::string problem = memberProblem(exchange, "request", &Json::is_object, "an object", true);
+  if (!problem.empty()) return problem;
+  const Json& request = exchange["request"];
+  for (const char* key : {"method", "path"}) {
+    problem = memberProblem(request, key, &Json::is_string, "text", true);
+    if (!problem.empty()) return "request: " + problem;
+  }
+  problem = memberProblem(request, "text", &Json::is_string, "text", false);
+  if (problem.empty()) problem = headersProblem(request);
+  if (!problem.empty()) return "request: " + problem;
+
+  if (auto error = exchange.find("error"); error != exchange.end()) {
+    if (!error->is_object()) return "'error' is not an object";
+    problem = memberProblem(*error, "detail", &Json::is_string, "text", false);
+    if (problem.empty()) {
+      problem = memberProblem(*error, "retryable", &Json::is_boolean, "true or false", false);
+    }
+    return problem.empty() ? problem : "error: " + problem;
+  }
+  problem = memberProblem(exchange, "response", &Json::is_object, "an object", true);
+  if (!problem.empty()) return problem + " (and no 'error')";
+  const Json& response = exchange["response"];
+  problem = memberProblem(response, "status", &Json::is_number_integer, "a whole number", true);
+  if (problem.empty() && (response["status"] < 100 || response["status"] > 599)) {
+    problem = "'status' is not an HTTP status";
+  }
+  if (problem.empty()) problem = memberProblem(response, "text", &Json::is_string, "text", false);
+  if (problem.empty()) problem = headersProblem(response);
+  return problem.empty() ? problem : "response: " + problem;
+}
+
 }  // namespace
 
 ReplayMissError::ReplayMissError(std::string method, std::string_view url, std::string detail)
@@ -38,12 +87,20 @@ ReplayTransport::ReplayTransport(const std::string& path)
     : ReplayTransport(readCassette(path), path) {}
 
 ReplayTransport::ReplayTransport(const Json& cassette, std::string name) : name_(std::move(name)) {
-  if (!cassette.is_object() || cassette.value("format", "") != detail::kCassetteFormat ||
-      !cassette.contains("exchanges") || !cassette["exchanges"].is_array()) {
+  if (!cassette.is_object() || !cassette.contains("format") ||
+      cassette["format"] != detail::kCassetteFormat || !cassette.contains("exchanges") ||
+      !cassette["exchanges"].is_array()) {
     throw std::runtime_error("'" + name_ + "' is not a cassette (format '" +
                              detail::kCassetteFormat + "' with an exchanges array expected)");
   }
   exchanges_ = cassette["exchanges"];
+  // Checked up front, so that replaying can only answer, throw a recorded failure or miss.
+  for (std::size_t i = 0; i < exchanges_.size(); ++i) {
+    if (std::string problem = problemOf(exchanges_[i]); !problem.empty()) {
+      throw std::runtime_error("'" + name_ + "' is not a usable cassette: exchange " +
+                               std::to_string(i + 1) + ": " + problem);
+    }
+  }
   used_.assign(exchanges_.size(), false);
 }
 
@@ -59,7 +116,7 @@ HttpResponse ReplayTransport::send(const HttpRequest& request) {
   int samePathOtherBody = 0;
   for (std::size_t i = 0; i < exchanges_.size(); ++i) {
     const Json& recorded = exchanges_[i].at("request");
-    if (recorded.value("method", "") != request.method || recorded.value("path", "") != path) {
+    if (recorded["method"] != request.method || recorded["path"] != path) {
       continue;
     }
     if (!sameBody(recorded, request)) {
@@ -81,7 +138,7 @@ HttpResponse ReplayTransport::send(const HttpRequest& request) {
     response.status = recordedResponse.value("status", 0);
     if (auto headers = recordedResponse.find("headers"); headers != recordedResponse.end()) {
       for (auto it = headers->begin(); it != headers->end(); ++it) {
-        response.headers.add(it.key(), it->is_string() ? it->get<std::string>() : it->dump());
+        response.headers.add(it.key(), it->get<std::string>());
       }
     }
     response.body = detail::loadBody(recordedResponse);

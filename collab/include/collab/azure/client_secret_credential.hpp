@@ -37,13 +37,14 @@ struct ClientSecretCredentialOptions {
   std::optional<AzureEndpoints> endpoints;
   /// Retries of throttled or failed token requests; `retry.clock` also decides expiry.
   RetryOptions retry;
-  /// A token is replaced once it is this close to expiry.
+  /// A token is replaced once it is this close to expiry, or once half its lifetime has passed
+  /// if that is later (so a token issued for less than the margin is still reused).
   std::chrono::seconds refreshMargin{std::chrono::minutes(5)};
 };
 
 /// Fetches ARM tokens with the client-credentials grant of the v1 token endpoint
 /// (`{login}{tenant}/oauth2/token`, `resource` = the management resource id) and reuses one
-/// until shortly before it expires.
+/// until the later of `refreshMargin` before its expiry and half-way through its lifetime.
 class COLLAB_EXPORT ClientSecretCredential final : public TokenCredential {
  public:
   ClientSecretCredential(std::string tenantId, std::string clientId, std::string clientSecret,
@@ -64,6 +65,7 @@ class COLLAB_EXPORT ClientSecretCredential final : public TokenCredential {
   AzureEndpoints endpoints_;
   std::mutex mutex_;
   std::optional<AccessToken> cached_;
+  std::chrono::system_clock::time_point refreshAt_;
 };
 
 }  // namespace collab::azure

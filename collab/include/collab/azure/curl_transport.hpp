@@ -9,6 +9,11 @@
 // mistyped endpoint can never send a bearer token in clear text.  The check happens before
 // any connection is attempted.
 //
+// One `send` puts the request on the wire at most once.  When a reused connection closes before
+// any answer, libcurl would send the request again on a new one, unseen by the retry policy;
+// that second send is refused and the call fails with a retryable `TransportError`, leaving
+// the decision (and the count) to the caller.
+//
 // Process-wide state: connections are kept alive and reused across calls and across
 // `CurlTransport` objects through one small pool of curl handles sharing one connection cache,
 // DNS cache and TLS session cache.  The pool is created on first use and released at process

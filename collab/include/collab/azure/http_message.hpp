@@ -45,6 +45,10 @@ struct HttpRequest {
   std::string url;
   HttpHeaders headers;
   std::string body;
+  /// Send on a new connection, never on a kept-alive one.  A request that must not be sent
+  /// twice would otherwise fail whenever the server had meanwhile dropped the idle connection
+  /// it was put on, since the transport never resends on its own.
+  bool freshConnection = false;
 };
 
 /// Any answer the server gave, 2xx or not; only failures to get an answer are exceptions.

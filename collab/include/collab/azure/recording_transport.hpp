@@ -14,8 +14,9 @@
 // are dropped; `client_secret` (and the other credential fields of a token form) become
 // "REDACTED"; `access_token`, `refresh_token` and `id_token` in answers become the placeholder
 // `kRedactedToken`; query parameters that carry credentials (sig, code, token, ...) are
-// redacted; and every secret or token value seen in any of those places is also scrubbed from
-// all other recorded text.
+// redacted; and every secret or token value seen in any of those places (the bearer token of
+// every Authorization header included, however it was obtained) is also scrubbed from all
+// other recorded text, raw or percent-encoded.
 #include <memory>
 #include <mutex>
 #include <set>
