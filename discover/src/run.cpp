@@ -5,6 +5,7 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <set>
