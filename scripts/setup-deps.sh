@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config python3
+  build-essential cmake ninja-build pkg-config python3 python3-jsonschema
   libyaml-cpp-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev openssl
   libspdlog-dev libfmt-dev libcli11-dev libsimdjson-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev zlib1g-dev

@@ -224,6 +224,7 @@ SchemaPtr discoverySchema() {
                   withDefault("configure_route_table_name", transformList(), Json::array()),
                   withDefault("configure_shared_route_table_name", transformList(), Json::array()),
                   withDefault("configure_main_route_table_prefix", transformList(), Json::array()),
+                  withDefault("gateway_instance_size", text(), "Standard_D3_v2"),
               }),
           section("corvanta",
                   {

@@ -169,7 +169,7 @@ TEST_F(ConfigLoaderTest, MinimalConfigurationGetsEveryDefault) {
       "configure_spoke_advertisement": false, "enable_spoke_split_cidr": false,
       "configure_private_subnet": false, "configure_subnet_groups": false,
       "configure_route_table_name": [], "configure_shared_route_table_name": [],
-      "configure_main_route_table_prefix": []
+      "configure_main_route_table_prefix": [], "gateway_instance_size": "Standard_D3_v2"
     },
     "corvanta": {"tf_controller_access": false},
     "terraform": {

@@ -1,0 +1,51 @@
+#pragma once
+// The run's transport: counts the requests sent to Azure and the retries among them, and
+// refuses to send anything once the operator asked the run to stop.
+//
+// Retries are recognised from the requests themselves rather than from log lines: the ARM
+// pipeline keeps one x-ms-client-request-id across every attempt of a logical call (its
+// retries and its repeat after a 401), so a request id seen before is a retry.  Token requests
+// carry no request id; one that repeats the previous token request word for word after that
+// request failed (an error status or no answer) is the credential's retry.
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "collab/azure/transport.hpp"
+
+namespace kxdiscover {
+
+class CountingTransport final : public collab::azure::Transport {
+ public:
+  /// `stop` is asked before each request; when it answers true the request is not sent and a
+  /// non-retryable TransportError ("interrupted") ends the operation.  `onRequest` is called
+  /// after each request (progress display); either may be empty.
+  CountingTransport(std::shared_ptr<collab::azure::Transport> inner, std::function<bool()> stop,
+                    std::function<void()> onRequest);
+
+  collab::azure::HttpResponse send(const collab::azure::HttpRequest& request) override;
+  bool offline() const noexcept override { return inner_->offline(); }
+
+  /// Requests handed to the inner transport, retries included.
+  std::size_t requests() const;
+  /// Of those, the repeats of a call already sent.
+  std::size_t retries() const;
+
+ private:
+  bool isRetry(const collab::azure::HttpRequest& request);
+
+  std::shared_ptr<collab::azure::Transport> inner_;
+  std::function<bool()> stop_;
+  std::function<void()> onRequest_;
+  mutable std::mutex mutex_;
+  std::size_t requests_ = 0;
+  std::size_t retries_ = 0;
+  std::set<std::string> requestIds_;
+  // The last request without a request id that failed, as method, URL and body.
+  std::string lastFailedAnonymous_;
+};
+
+}  // namespace kxdiscover

@@ -1,0 +1,11 @@
+// kx-discover: the discovery command.  The commands live in the kxdiscover library; a
+// subcommand is one more line here.
+#include <iostream>
+
+#include "cli.hpp"
+
+int main(int argc, char** argv) {
+  kxdiscover::Cli cli;
+  cli.setDefault(kxdiscover::makeRunCommand());
+  return cli.main(argc, argv, std::cout, std::cerr);
+}

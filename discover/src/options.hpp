@@ -1,0 +1,47 @@
+#pragma once
+// The options of a discovery run and the exit statuses of the command.
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace kxdiscover {
+
+/// Exit statuses of kx-discover (documented in README.md and docs/report.md).
+enum ExitStatus : int {
+  kExitCompleted = 0,      ///< every subscription and VNet taken was discovered
+  kExitConfiguration = 1,  ///< the configuration (or the installation's data) cannot be used
+  kExitUsage = 2,          ///< the command line is wrong
+  kExitFailures = 3,       ///< some subscription or VNet failed; the others completed
+  kExitSignalBase = 128,   ///< plus the signal's number: interrupted (130 for Ctrl-C)
+};
+
+struct RunOptions {
+  std::string config;
+  std::optional<std::string> armEndpoint;
+  std::optional<std::string> loginEndpoint;
+  std::optional<std::string> caFile;
+  std::optional<std::string> record;
+  std::optional<std::string> replay;
+  std::optional<std::string> dataDir;
+  std::optional<std::string> json;
+  /// Only these subscriptions; all of account_info when empty.
+  std::vector<std::string> subscriptions;
+  bool quiet = false;
+  /// The arguments as given, for the report.
+  std::vector<std::string> commandLine;
+};
+
+/// The command line cannot be used; exit status 2.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Checks what the option parser cannot: --record and --replay together, and the endpoints
+/// (absolute http(s) URLs; plain http only to a loopback host, as the client layer sends
+/// tokens nowhere else in clear text).
+/// @throws UsageError naming the option.
+void checkRunOptions(const RunOptions& options);
+
+}  // namespace kxdiscover

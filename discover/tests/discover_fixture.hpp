@@ -1,0 +1,182 @@
+#pragma once
+// kx-discover run as a real process, in a scratch folder, against the loopback Azure serving
+// tests/data/estate.json; and the outside checks of its outputs: HashiCorp's HCL parser for
+// the Terraform files, Python's jsonschema for the report.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "collab/json.hpp"
+#include "fakearm/estate_server.hpp"
+#include "support/hcl_parser.hpp"
+
+extern char** environ;
+
+namespace kxdiscover::test {
+
+namespace fs = std::filesystem;
+using collab::Json;
+
+inline const std::string kSource = KX_SOURCE_DIR;
+inline const std::string kProd = "5e4d3c2b-1a09-4f8e-9d7c-6b5a4f3e2d1c";
+inline const std::string kDev = "0b9f8e7d-6c5b-4a39-8281-706f5e4d3c2b";
+/// The principals' secrets in estate.json, handed over as the configuration says.
+inline const std::map<std::string, std::string> kSecrets{
+    {"KX_TEST_READER_SECRET", "example-reader-secret"},
+    {"KX_TEST_NARROW_SECRET", "example-narrow-secret"}};
+
+inline std::string readFile(const fs::path& path) { return kx::test::readFileBytes(path); }
+
+/// The lines of a log file without their time stamps ("2024-05-01 14:03:27.512 ").
+inline std::vector<std::string> logLines(const fs::path& path) {
+  static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
+  std::vector<std::string> lines;
+  std::istringstream in(readFile(path));
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(std::regex_replace(line, stamp, ""));
+  return lines;
+}
+
+struct ProgramResult {
+  /// The exit status, or 128 + the signal that ended the process.
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+/// kx-discover started in `cwd` with `args`, the environment of the tests without the secrets
+/// plus `env`, standard output and error going to files in `cwd`.
+class Program {
+ public:
+  Program(const fs::path& cwd, const std::vector<std::string>& args,
+          const std::map<std::string, std::string>& env)
+      : cwd_(cwd) {
+    // Everything the child needs is built before fork: it may only exec after it.
+    std::vector<std::string> argv{KX_DISCOVER_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> envp;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry(*e);
+      if (!kSecrets.contains(entry.substr(0, entry.find('=')))) envp.push_back(entry);
+    }
+    for (const auto& [name, value] : env) envp.push_back(name + "=" + value);
+    std::vector<char*> av, ev;
+    for (auto& a : argv) av.push_back(a.data());
+    for (auto& e : envp) ev.push_back(e.data());
+    av.push_back(nullptr);
+    ev.push_back(nullptr);
+    const std::string out = (cwd / "stdout.txt").string(), err = (cwd / "stderr.txt").string();
+    const std::string dir = cwd.string();
+
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (o < 0 || e < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0)
+        ::_exit(126);
+      ::execve(av[0], av.data(), ev.data());
+      ::_exit(127);
+    }
+  }
+
+  pid_t pid() const { return pid_; }
+
+  ProgramResult wait() {
+    int raw = 0;
+    ::waitpid(pid_, &raw, 0);
+    ProgramResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = readFile(cwd_ / "stdout.txt");
+    result.err = readFile(cwd_ / "stderr.txt");
+    return result;
+  }
+
+ private:
+  fs::path cwd_;
+  pid_t pid_ = -1;
+};
+
+/// A Terraform file read back by the HCL parser; fails the test when it does not parse (or
+/// node or the parser is missing) and then answers null.
+inline Json parseTerraform(const fs::path& file) { return kx::test::parseHcl(readFile(file)); }
+
+/// The problems Python's jsonschema finds in `report` against docs/report.schema.json, one per
+/// line; empty when it is valid.  Fails the test when python3 or jsonschema is missing.
+inline std::string reportProblems(const fs::path& report) {
+  const fs::path out = report.string() + ".problems";
+  const std::string script =
+      "import json, sys, jsonschema\n"
+      "schema = json.load(open(sys.argv[1]))\n"
+      "jsonschema.Draft202012Validator.check_schema(schema)\n"
+      "report = json.load(open(sys.argv[2]))\n"
+      "for e in jsonschema.Draft202012Validator(schema).iter_errors(report):\n"
+      "    print(list(e.absolute_path), e.message)\n";
+  const fs::path scriptFile = report.parent_path() / "validate.py";
+  std::ofstream(scriptFile) << script;
+  const int rc = kx::test::runShell("python3 '" + scriptFile.string() + "' '" + kSource +
+                                    "/docs/report.schema.json' '" + report.string() + "' > '" +
+                                    out.string() + "' 2>&1");
+  if (rc != 0) {
+    ADD_FAILURE() << "the report check did not run (python3-jsonschema comes from "
+                     "scripts/setup-deps.sh): "
+                  << readFile(out);
+    return "not checked";
+  }
+  return readFile(out);
+}
+
+class DiscoverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() /
+           ("kx-discover-" + std::to_string(::getpid()) + "-" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy_file(kSource + "/discover/tests/data/discovery.yaml", dir_ / "discovery.yaml");
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(dir_);
+  }
+
+  void serve(fakearm::ServerOptions options = {}) {
+    server_.emplace(fakearm::loadEstateFile(kSource + "/discover/tests/data/estate.json"),
+                    std::move(options));
+  }
+
+  /// The endpoint options of the served estate, the installation data and then `args`.
+  std::vector<std::string> arguments(const std::vector<std::string>& args) const {
+    std::vector<std::string> all{"--data-dir", kSource + "/data"};
+    if (server_) {
+      all.insert(all.end(), {"--arm-endpoint", server_->baseUrl(), "--login-endpoint",
+                             server_->baseUrl() + "/"});
+    }
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }
+
+  ProgramResult run(const std::vector<std::string>& args,
+                    const std::map<std::string, std::string>& env = kSecrets) {
+    return Program(dir_, arguments(args), env).wait();
+  }
+
+  fs::path path(const std::string& relative) const { return dir_ / relative; }
+  Json report(const std::string& relative = "report.json") const {
+    return Json::parse(readFile(path(relative)));
+  }
+
+  fs::path dir_;
+  std::optional<fakearm::EstateServer> server_;
+};
+
+}  // namespace kxdiscover::test

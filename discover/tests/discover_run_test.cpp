@@ -1,0 +1,166 @@
+// kx-discover over the test estate: the logs it writes, read line by line against reviewed
+// golden files; its Terraform files through the HCL parser; its report against the schema;
+// a recorded run replayed with the server gone; and no secret or token in anything it leaves.
+#include <regex>
+
+#include "collab/azure/client_secret_credential.hpp"
+#include "collab/azure/curl_transport.hpp"
+#include "discover_fixture.hpp"
+
+namespace kxdiscover::test {
+namespace {
+
+const std::string kGolden = kSource + "/discover/tests/data/golden/";
+
+void expectSameLines(const std::vector<std::string>& actual, const fs::path& golden) {
+  const std::vector<std::string> expected = logLines(golden);
+  for (std::size_t i = 0; i < std::max(actual.size(), expected.size()); ++i) {
+    const std::string got = i < actual.size() ? actual[i] : "<no line>";
+    const std::string want = i < expected.size() ? expected[i] : "<no line>";
+    if (got != want) {
+      ADD_FAILURE() << golden.filename() << " line " << i + 1 << ":\n  expected: " << want
+                    << "\n  actual:   " << got;
+      return;
+    }
+  }
+}
+
+// Each route's prefix by table (the copy's name) and route id; the parser sorts keys, so the
+// comparison ignores their order.
+nlohmann::json routePrefixes(const Json& tables) {
+  nlohmann::json out = nlohmann::json::object();
+  for (const auto& [name, table] : tables.items()) {
+    for (const auto& [id, route] : table.at("routes").items())
+      out[name][id] = route.at("address_prefix").get<std::string>();
+  }
+  return out;
+}
+
+TEST_F(DiscoverTest, WritesTheGoldenLogsTerraformFilesAndAValidReport) {
+  serve();
+  const ProgramResult r = run({"--json", "report.json", "discovery.yaml"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  expectSameLines(logLines(path("out/log/kx.log")), kGolden + "kx.log");
+  expectSameLines(logLines(path("out/log/kx.alert.log")), kGolden + "kx.alert.log");
+
+  EXPECT_NE(r.out.find("discovery completed"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("4 discovered, 1 not found"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("11 kept, 6 refused"), std::string::npos) << r.out;
+  // Not a terminal: one plain line per step, and the missing VNet named.
+  EXPECT_NE(r.err.find("subscription 1/2 " + kProd + ", VNet 2/4 spoke-a: discover_route_tables"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("warning: VNet ghost-vnet not found"), std::string::npos) << r.err;
+
+  const Json rep = report();
+  EXPECT_EQ(reportProblems(path("report.json")), "");
+  EXPECT_EQ(rep["status"], "completed");
+  EXPECT_EQ(rep["summary"]["routes_refused"], 6);
+  EXPECT_EQ(rep["summary"]["azure_retries"], 0);
+  const Json& spokeA = rep["subscriptions"][0]["vnets"][1];
+  ASSERT_EQ(spokeA["name"], "spoke-a");
+  EXPECT_EQ(spokeA["gateways"]["spoke_gateway_found"], true);
+  EXPECT_EQ(spokeA["refused_routes"][3],
+            Json::parse(R"({"route_table": "rt-web", "prefix": "2001:db8:1234:5678:9abc::/80",
+                            "next_hop_type": "VirtualAppliance", "next_hop_ip": "2001:db8::4",
+                            "reason": "Filter CIDR 2001:db8::/32"})"));
+  EXPECT_EQ(rep["subscriptions"][0]["vnets"][2]["gateways"]["vng"]["type"], "ExpressRoute");
+  EXPECT_EQ(rep["subscriptions"][0]["vnets"][3]["status"], "not_found");
+
+  // Every VNet's Terraform file reads back as the tables the report lists, route for route.
+  std::size_t files = 0;
+  for (const Json& subscription : rep["subscriptions"]) {
+    for (const Json& vnet : subscription["vnets"]) {
+      if (vnet["status"] != "completed") continue;
+      SCOPED_TRACE(vnet["name"].get<std::string>());
+      ++files;
+      const Json hcl = parseTerraform(path(vnet["terraform_file"].get<std::string>()));
+      ASSERT_TRUE(hcl.is_object());
+      Json fromReport = Json::object();
+      for (const Json& table : vnet["route_tables"])
+        fromReport[table["copy_name"].get<std::string>()] = table["definition"];
+      EXPECT_EQ(routePrefixes(hcl.at("route_tables")), routePrefixes(fromReport));
+    }
+  }
+  EXPECT_EQ(files, 4u);
+  EXPECT_EQ(rep["outputs"]["terraform"].size(), files);
+
+  // The schema is no formality: a report missing an identity or with a wrong type fails it.
+  Json broken = rep;
+  broken["subscriptions"][0]["vnets"][0].erase("id");
+  broken["subscriptions"][0]["vnets"][1]["refused_routes"][0]["next_hop_ip"] = 4;
+  std::ofstream(path("broken.json")) << broken.dump();
+  const std::string problems = reportProblems(path("broken.json"));
+  EXPECT_NE(problems.find("'id' is a required property"), std::string::npos) << problems;
+  EXPECT_NE(problems.find("4 is not of type"), std::string::npos) << problems;
+}
+
+// Times, the command line and where the outputs went differ between two runs by design.
+Json comparable(Json report) {
+  for (const char* key : {"started", "finished", "command_line", "outputs"}) report.erase(key);
+  report["summary"].erase("seconds");
+  return report;
+}
+
+TEST_F(DiscoverTest, ARecordedRunReplaysWithoutServerOrSecrets) {
+  serve();
+  const ProgramResult recorded =
+      run({"--record", "run.cassette.json", "--json", "report.json", "discovery.yaml"});
+  ASSERT_EQ(recorded.status, 0) << recorded.err;
+  fs::rename(path("out"), path("recorded"));
+  server_.reset();
+
+  const ProgramResult replayed =
+      run({"--replay", "run.cassette.json", "--json", "replayed.json", "--quiet", "discovery.yaml"},
+          /*env=*/{});
+  ASSERT_EQ(replayed.status, 0) << replayed.err;
+  EXPECT_EQ(replayed.out, "");
+  EXPECT_EQ(replayed.err,
+            "kx-discover: warning: VNet ghost-vnet not found in subscription " + kProd + "\n");
+
+  for (const char* log : {"log/kx.log", "log/kx.alert.log"}) {
+    SCOPED_TRACE(log);
+    EXPECT_EQ(logLines(path("out/") / log), logLines(path("recorded/") / log));
+  }
+  for (const char* file : {"prod/hub-vnet.tfvars", "prod/spoke-a.tfvars", "prod/spoke-b.tfvars",
+                           "dev/dev-vnet.tfvars"}) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ(readFile(path("out/terraform/") / file),
+              readFile(path("recorded/terraform/") / file));
+  }
+  EXPECT_EQ(comparable(report("replayed.json")), comparable(report("report.json")));
+}
+
+TEST_F(DiscoverTest, NoOutputHoldsTheSecretsOrAToken) {
+  serve();
+  // A token this server issues, to be sure the pattern below finds its tokens.
+  collab::azure::ClientSecretCredentialOptions options;
+  options.transport = std::make_shared<collab::azure::CurlTransport>();
+  options.endpoints = collab::azure::AzureEndpoints{server_->baseUrl(), server_->baseUrl() + "/",
+                                                    "https://management.core.windows.net/"};
+  collab::azure::ClientSecretCredential credential("72f988bf-0000-4000-8000-00000000c0de",
+                                                   "a0b1c2d3-0000-4000-8000-0000000000a1",
+                                                   kSecrets.at("KX_TEST_READER_SECRET"), options);
+  const std::regex token(R"(fakearm\.[0-9a-f]{48})");
+  ASSERT_TRUE(std::regex_match(credential.getToken().token, token));
+
+  const ProgramResult r =
+      run({"--record", "run.cassette.json", "--json", "report.json", "discovery.yaml"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::pair<std::string, std::string>> outputs{{"stdout", r.out}, {"stderr", r.err}};
+  for (const auto& entry : fs::recursive_directory_iterator(dir_)) {
+    if (entry.is_regular_file() && entry.path().filename() != "discovery.yaml")
+      outputs.emplace_back(entry.path().string(), readFile(entry.path()));
+  }
+  ASSERT_GE(outputs.size(), 10u);  // the logs, four Terraform files, report, cassette, ...
+  for (const auto& [name, text] : outputs) {
+    SCOPED_TRACE(name);
+    for (const auto& [variable, secret] : kSecrets)
+      EXPECT_EQ(text.find(secret), std::string::npos) << variable;
+    EXPECT_FALSE(std::regex_search(text, token));
+  }
+}
+
+}  // namespace
+}  // namespace kxdiscover::test
