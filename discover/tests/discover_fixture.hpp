@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -46,6 +47,23 @@ inline std::vector<std::string> logLines(const fs::path& path) {
     lines.push_back(std::regex_replace(line, stamp, ""));
   return lines;
 }
+
+/// Fails the test at the first line where `actual` and the lines of the golden file differ.
+inline void expectSameLines(const std::vector<std::string>& actual, const fs::path& golden) {
+  const std::vector<std::string> expected = logLines(golden);
+  for (std::size_t i = 0; i < std::max(actual.size(), expected.size()); ++i) {
+    const std::string got = i < actual.size() ? actual[i] : "<no line>";
+    const std::string want = i < expected.size() ? expected[i] : "<no line>";
+    if (got != want) {
+      ADD_FAILURE() << golden.filename() << " line " << i + 1 << ":\n  expected: " << want
+                    << "\n  actual:   " << got;
+      return;
+    }
+  }
+}
+
+/// The shape of the access tokens the loopback Azure issues.
+inline const std::regex kIssuedToken(R"(fakearm\.[0-9a-f]{48})");
 
 struct ProgramResult {
   /// The exit status, or 128 + the signal that ended the process.
@@ -133,6 +151,24 @@ inline std::string reportProblems(const fs::path& report) {
     return "not checked";
   }
   return readFile(out);
+}
+
+/// Checks that no output of a run in `dir` (every file but the configuration, standard output
+/// and error) holds one of `secrets` or an issued token; answers how many outputs it read.
+inline std::size_t expectNoSecretOrToken(const fs::path& dir, const ProgramResult& result,
+                                         const std::vector<std::string>& secrets) {
+  std::vector<std::pair<std::string, std::string>> outputs{{"stdout", result.out},
+                                                           {"stderr", result.err}};
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file() && entry.path().filename() != "discovery.yaml")
+      outputs.emplace_back(entry.path().string(), readFile(entry.path()));
+  }
+  for (const auto& [name, text] : outputs) {
+    SCOPED_TRACE(name);
+    for (const auto& secret : secrets) EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+    EXPECT_FALSE(std::regex_search(text, kIssuedToken));
+  }
+  return outputs.size();
 }
 
 class DiscoverTest : public ::testing::Test {
