@@ -171,6 +171,17 @@ inline std::size_t expectNoSecretOrToken(const fs::path& dir, const ProgramResul
   return outputs.size();
 }
 
+/// Each route's prefix by table (the copy's name) and route id; the HCL parser sorts keys, so
+/// a comparison of two of these ignores their order.
+inline nlohmann::json routePrefixes(const Json& tables) {
+  nlohmann::json out = nlohmann::json::object();
+  for (const auto& [name, table] : tables.items()) {
+    for (const auto& [id, route] : table.at("routes").items())
+      out[name][id] = route.at("address_prefix").get<std::string>();
+  }
+  return out;
+}
+
 class DiscoverTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -207,6 +218,29 @@ class DiscoverTest : public ::testing::Test {
   }
 
   fs::path path(const std::string& relative) const { return dir_ / relative; }
+
+  /// Checks that the Terraform file of every completed VNet of `rep` reads back as the route
+  /// tables the report lists, route for route; answers how many files it read.
+  std::size_t expectTerraformMatchesReport(const Json& rep) const {
+    std::size_t files = 0;
+    for (const Json& subscription : rep["subscriptions"]) {
+      for (const Json& vnet : subscription["vnets"]) {
+        if (vnet["status"] != "completed") continue;
+        SCOPED_TRACE(vnet["name"].get<std::string>());
+        ++files;
+        const Json hcl = parseTerraform(path(vnet["terraform_file"].get<std::string>()));
+        if (!hcl.is_object() || !hcl.contains("route_tables")) {
+          ADD_FAILURE() << "no route_tables in " << vnet["terraform_file"];
+          continue;
+        }
+        Json fromReport = Json::object();
+        for (const Json& table : vnet["route_tables"])
+          fromReport[table["copy_name"].get<std::string>()] = table["definition"];
+        EXPECT_EQ(routePrefixes(hcl["route_tables"]), routePrefixes(fromReport));
+      }
+    }
+    return files;
+  }
   Json report(const std::string& relative = "report.json") const {
     return Json::parse(readFile(path(relative)));
   }
