@@ -169,6 +169,26 @@ TEST_F(CassetteTest, RecordedSessionReplaysIdenticallyWithTheServerStopped) {
   EXPECT_EQ(live.outcomes[4], "200 call 2 rid=-");
 }
 
+TEST_F(CassetteTest, ATokenRecordedLongAgoIsFreshWhenReplayed) {
+  // The server's token expired in 2023.  Replayed as recorded, it would be expired on arrival
+  // and the credential would ask again for a token the cassette holds only once.
+  auto recorder = std::make_shared<RecordingTransport>(std::make_shared<CurlTransport>(),
+                                                       cassette("old.json"));
+  ClientSecretCredentialOptions options;  // the real clock
+  options.transport = recorder;
+  options.endpoints = kx::test::loopbackEndpoints(server_.baseUrl());
+  ClientSecretCredential("tenant-r", "app-r", kSecret, options).getToken();
+
+  auto replay = std::make_shared<ReplayTransport>(recorder->cassette());
+  options.transport = replay;
+  ClientSecretCredential credential("tenant-r", "app-r", "not-needed", options);
+  const AccessToken first = credential.getToken();
+  EXPECT_EQ(first.token, kRedactedToken);
+  EXPECT_GT(first.expiresOn, std::chrono::system_clock::now() + std::chrono::minutes(55));
+  EXPECT_EQ(credential.getToken().token, kRedactedToken);  // reused, not asked for again
+  EXPECT_EQ(replay->remaining(), 0u);
+}
+
 TEST_F(CassetteTest, CassetteIsReadableAndOrdered) {
   {
     RecordingTransport recorder(std::make_shared<CurlTransport>(), cassette("order.json"));

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
 #include <filesystem>
 #include <set>
 
@@ -24,6 +25,15 @@ std::string terraformFolders(const std::vector<std::string>& files) {
 
 }  // namespace
 
+std::string durationText(double seconds) {
+  const long long ms = std::llround(seconds * 1000);
+  if (ms < 1000) return fmt::format("{} ms", ms);
+  if (ms < 59950) return fmt::format("{:.1f} s", static_cast<double>(ms) / 1000);
+  const long long s = std::llround(seconds);
+  if (s < 3600) return fmt::format("{} min {:02} s", s / 60, s % 60);
+  return fmt::format("{} h {:02} min {:02} s", s / 3600, s / 60 % 60, s % 60);
+}
+
 std::string summaryText(std::string_view status, const RunFigures& f, const RunOutputs& o) {
   std::string out;
   auto line = [&](std::string_view label, const std::string& value) {
@@ -43,7 +53,7 @@ std::string summaryText(std::string_view status, const RunFigures& f, const RunO
   line("alerts", std::to_string(f.alerts));
   line("errors", std::to_string(f.errors));
   line("Azure requests", fmt::format("{} ({} retries)", f.requests, f.retries));
-  line("time", fmt::format("{:.1f} s", f.seconds));
+  line("time", durationText(f.seconds));
   line("logs", o.mainLog + ", " + o.alertLog);
   line("terraform", o.terraformFiles.empty()
                         ? std::string("none written")

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -46,6 +47,23 @@ inline std::vector<std::string> logLines(const fs::path& path) {
     lines.push_back(std::regex_replace(line, stamp, ""));
   return lines;
 }
+
+/// Fails the test at the first line where `actual` and the lines of the golden file differ.
+inline void expectSameLines(const std::vector<std::string>& actual, const fs::path& golden) {
+  const std::vector<std::string> expected = logLines(golden);
+  for (std::size_t i = 0; i < std::max(actual.size(), expected.size()); ++i) {
+    const std::string got = i < actual.size() ? actual[i] : "<no line>";
+    const std::string want = i < expected.size() ? expected[i] : "<no line>";
+    if (got != want) {
+      ADD_FAILURE() << golden.filename() << " line " << i + 1 << ":\n  expected: " << want
+                    << "\n  actual:   " << got;
+      return;
+    }
+  }
+}
+
+/// The shape of the access tokens the loopback Azure issues.
+inline const std::regex kIssuedToken(R"(fakearm\.[0-9a-f]{48})");
 
 struct ProgramResult {
   /// The exit status, or 128 + the signal that ended the process.
@@ -135,6 +153,35 @@ inline std::string reportProblems(const fs::path& report) {
   return readFile(out);
 }
 
+/// Checks that no output of a run in `dir` (every file but the configuration, standard output
+/// and error) holds one of `secrets` or an issued token; answers how many outputs it read.
+inline std::size_t expectNoSecretOrToken(const fs::path& dir, const ProgramResult& result,
+                                         const std::vector<std::string>& secrets) {
+  std::vector<std::pair<std::string, std::string>> outputs{{"stdout", result.out},
+                                                           {"stderr", result.err}};
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file() && entry.path().filename() != "discovery.yaml")
+      outputs.emplace_back(entry.path().string(), readFile(entry.path()));
+  }
+  for (const auto& [name, text] : outputs) {
+    SCOPED_TRACE(name);
+    for (const auto& secret : secrets) EXPECT_EQ(text.find(secret), std::string::npos) << secret;
+    EXPECT_FALSE(std::regex_search(text, kIssuedToken));
+  }
+  return outputs.size();
+}
+
+/// Each route's prefix by table (the copy's name) and route id; the HCL parser sorts keys, so
+/// a comparison of two of these ignores their order.
+inline nlohmann::json routePrefixes(const Json& tables) {
+  nlohmann::json out = nlohmann::json::object();
+  for (const auto& [name, table] : tables.items()) {
+    for (const auto& [id, route] : table.at("routes").items())
+      out[name][id] = route.at("address_prefix").get<std::string>();
+  }
+  return out;
+}
+
 class DiscoverTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -171,6 +218,29 @@ class DiscoverTest : public ::testing::Test {
   }
 
   fs::path path(const std::string& relative) const { return dir_ / relative; }
+
+  /// Checks that the Terraform file of every completed VNet of `rep` reads back as the route
+  /// tables the report lists, route for route; answers how many files it read.
+  std::size_t expectTerraformMatchesReport(const Json& rep) const {
+    std::size_t files = 0;
+    for (const Json& subscription : rep["subscriptions"]) {
+      for (const Json& vnet : subscription["vnets"]) {
+        if (vnet["status"] != "completed") continue;
+        SCOPED_TRACE(vnet["name"].get<std::string>());
+        ++files;
+        const Json hcl = parseTerraform(path(vnet["terraform_file"].get<std::string>()));
+        if (!hcl.is_object() || !hcl.contains("route_tables")) {
+          ADD_FAILURE() << "no route_tables in " << vnet["terraform_file"];
+          continue;
+        }
+        Json fromReport = Json::object();
+        for (const Json& table : vnet["route_tables"])
+          fromReport[table["copy_name"].get<std::string>()] = table["definition"];
+        EXPECT_EQ(routePrefixes(hcl["route_tables"]), routePrefixes(fromReport));
+      }
+    }
+    return files;
+  }
   Json report(const std::string& relative = "report.json") const {
     return Json::parse(readFile(path(relative)));
   }

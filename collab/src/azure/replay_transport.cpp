@@ -1,9 +1,12 @@
 #include "collab/azure/replay_transport.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <optional>
 
 #include "cassette_format.hpp"
+#include "token_request.hpp"
 #include "url_text.hpp"
 
 namespace collab::azure {
@@ -78,6 +81,30 @@ std::string problemOf(const Json& exchange) {
   return problem.empty() ? problem : "response: " + problem;
 }
 
+// A recorded token answer made as fresh as it was when recorded: its absolute times
+// (`expires_on`, `not_before`) moved so that it expires `expires_in` seconds from now, each kept
+// as text or number as recorded.  Left as recorded, the token of a cassette older than the
+// token's lifetime (an hour) would be expired on arrival, and every credential would ask for
+// another one, which the cassette does not hold.  Nothing for any other answer.
+std::optional<Json> freshTokenAnswer(const Json& recorded) {
+  if (!recorded.is_object() || !recorded.contains("access_token")) return std::nullopt;
+  const auto lifetime = detail::integerMember(recorded, "expires_in");
+  const auto expiresOn = detail::integerMember(recorded, "expires_on");
+  if (!lifetime || !expiresOn) return std::nullopt;
+  const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count();
+  const std::int64_t shift = now + *lifetime - *expiresOn;
+  Json answer = recorded;
+  for (const char* key : {"expires_on", "not_before"}) {
+    const auto time = detail::integerMember(answer, key);
+    if (!time) continue;
+    Json& member = answer[key];
+    member = member.is_string() ? Json(std::to_string(*time + shift)) : Json(*time + shift);
+  }
+  return answer;
+}
+
 }  // namespace
 
 ReplayMissError::ReplayMissError(std::string method, std::string_view url, std::string detail)
@@ -141,7 +168,10 @@ HttpResponse ReplayTransport::send(const HttpRequest& request) {
         response.headers.add(it.key(), it->get<std::string>());
       }
     }
-    response.body = detail::loadBody(recordedResponse);
+    const auto json = recordedResponse.find("json");
+    const auto token =
+        json != recordedResponse.end() ? freshTokenAnswer(*json) : std::optional<Json>();
+    response.body = token ? token->dump() : detail::loadBody(recordedResponse);
     return response;
   }
   std::string detail =
