@@ -215,7 +215,11 @@ def libcurl_floor(programs, server, requests_path, token, sizes_path):
 
 
 def curl_quote(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    """A quoted value of a curl config file (which reads \\, \", \n, \r and \t in quotes)."""
+    for raw, escaped in (("\\", "\\\\"), ('"', '\\"'), ("\n", "\\n"), ("\r", "\\r"),
+                         ("\t", "\\t")):
+        text = text.replace(raw, escaped)
+    return '"' + text + '"'
 
 
 def curl_floor(server, kept, token, folder):
@@ -243,6 +247,10 @@ def curl_floor(server, kept, token, folder):
     if result.returncode != 0:
         raise BenchError(f"curl exited {result.returncode}: {result.stderr[-500:]}")
     lines = [line.split() for line in result.stdout.splitlines() if line.strip()]
+    failed = [fields[0] for fields in lines if not fields[0].startswith("2")]
+    if failed or len(lines) != len(kept):
+        log(f"warning: curl fetched {len(lines)} of {len(kept)} requests, "
+            f"{len(failed)} answered other than 2xx")
     return {"seconds": wall, "requests": len(lines),
             "connects": sum(int(fields[2]) for fields in lines)}
 
