@@ -7,6 +7,7 @@ packages=(
   libyaml-cpp-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev openssl
   libspdlog-dev libfmt-dev libcli11-dev libsimdjson-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev zlib1g-dev
+  curl
 )
 
 missing=()

@@ -2,12 +2,15 @@
 //
 //   kx-fake-arm serve ESTATE.json [--port N] [--tls-cert F --tls-key F]
 //                     [--read-budget N --refill R] [--page-size N] [--print-port] [--verbose]
+//                     [--request-log FILE]
 //   kx-fake-arm generate [--seed S] [--reference] [--vnets N ...] --out-estate F --out-config F
 //                        [--out-env F]
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "fakearm/estate_generator.hpp"
@@ -19,6 +22,23 @@ void writeFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   if (!out.flush()) throw std::runtime_error("cannot write '" + path + "'");
+}
+
+// One JSON object a line, written and flushed as each request is recorded, so that a script
+// can read the requests of one run while the server goes on serving (and repeat them: the
+// bodies of POSTs are there, those of token requests never are).
+std::function<void(const fakearm::RequestRecord&)> requestLogWriter(const std::string& path) {
+  auto out = std::make_shared<std::ofstream>(path, std::ios::binary | std::ios::trunc);
+  if (!*out) throw std::runtime_error("cannot write '" + path + "'");
+  return [out](const fakearm::RequestRecord& request) {
+    fakearm::Json line = {{"method", request.method},
+                          {"target", request.target},
+                          {"operation", request.operation},
+                          {"status", request.status}};
+    if (!request.body.empty()) line["body"] = request.body;
+    *out << line.dump() << '\n';
+    out->flush();
+  };
 }
 
 int serve(const std::string& estatePath, fakearm::ServerOptions options, bool printPort,
@@ -66,6 +86,7 @@ int main(int argc, char** argv) {
   int readBudget = 0;
   double refill = 25;
   bool printPort = false, verbose = false;
+  std::string requestLog;
   serveCmd->add_option("estate", estatePath, "Estate JSON file")
       ->required()
       ->check(CLI::ExistingFile);
@@ -92,6 +113,11 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber);
   serveCmd->add_flag("--print-port", printPort, "Print the port alone instead of the base URL");
   serveCmd->add_flag("--verbose", verbose, "List every request on standard error when stopped");
+  serveCmd->add_option(
+      "--request-log", requestLog,
+      "Write every request to this file (emptied first) as it is answered, one "
+      "JSON object a line: method, target, operation, status and the body of a POST (never "
+      "of a token request)");
 
   auto* generateCmd = app.add_subcommand("generate",
                                          "Write a synthetic estate and its "
@@ -141,6 +167,7 @@ int main(int argc, char** argv) {
     if (*serveCmd) {
       // A long run keeps only the counts unless the requests are to be listed.
       options.keepRequestLog = verbose;
+      if (!requestLog.empty()) options.onRequest = requestLogWriter(requestLog);
       if (!tlsCert.empty()) options.tls = fakearm::TlsFiles{tlsCert, tlsKey};
       if (*budgetOpt) {
         fakearm::ThrottleOptions throttle;

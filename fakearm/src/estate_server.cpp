@@ -159,8 +159,11 @@ const Fault* EstateServer::Impl::faultFor(const std::string& operation, const st
 
 void EstateServer::Impl::record(const httplib::Request& req, const std::string& operation,
                                 int status) {
+  RequestRecord entry{req.method, req.target, operation, status, {}};
+  if (req.method == "POST" && operation != "token") entry.body = req.body;
   std::lock_guard lock(mutex);
-  if (options.keepRequestLog) log.push_back({req.method, req.target, operation, status});
+  if (options.onRequest) options.onRequest(entry);
+  if (options.keepRequestLog) log.push_back(std::move(entry));
   ++counts[operation];
 }
 

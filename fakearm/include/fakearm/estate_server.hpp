@@ -84,6 +84,19 @@ struct Fault {
   std::chrono::milliseconds delay{0};
 };
 
+/// One request as it was answered.
+struct RequestRecord {
+  std::string method;
+  /// Path and query as sent.
+  std::string target;
+  std::string operation;
+  /// 0 when the connection was dropped without an answer.
+  int status = 0;
+  /// The body of a POST other than a token request (whose body holds the secret and is never
+  /// kept); empty otherwise.
+  std::string body;
+};
+
 struct TlsFiles {
   std::string certFile;
   std::string keyFile;
@@ -110,20 +123,13 @@ struct ServerOptions {
   bool gzip = true;
   /// Keep every request in `requestLog()`; counts per operation are kept either way.
   bool keepRequestLog = true;
+  /// Called with every request as it is recorded (whether or not `keepRequestLog`), in the
+  /// order of the log, under the server's lock: it must be quick and must not call the server.
+  std::function<void(const RequestRecord&)> onRequest;
   /// Request threads; each open keep-alive connection holds one while it waits.
   int threads = 16;
   /// The throttling clock; steady_clock::now when empty.
   std::function<std::chrono::steady_clock::time_point()> clock;
-};
-
-/// One request as it was answered.
-struct RequestRecord {
-  std::string method;
-  /// Path and query as sent.
-  std::string target;
-  std::string operation;
-  /// 0 when the connection was dropped without an answer.
-  int status = 0;
 };
 
 class EstateServer {
