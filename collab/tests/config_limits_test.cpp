@@ -88,6 +88,8 @@ std::vector<Diagnosis> diagnoses() {
        "kidn",
        {"unknown key 'kidn'", "did you mean 'kind'?"},
        {"missing required key"}},
+      // yaml-cpp reads endless empty documents at a stray ',' (found by fuzzing).
+      {"StrayComma", ",kind: scratch\n", 1, 1, "", {"syntax error: unexpected ','"}, {}},
       // The root map, "scratch" and the list come first: the 199,998th item is value 200,001.
       {"LongPlainList",
        "kind: scratch\nv: [" + repeat("1, ", 200000) + "1]\n",

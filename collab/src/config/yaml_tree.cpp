@@ -286,6 +286,19 @@ std::pair<std::string_view, std::size_t> lineAt(std::string_view text, int line)
                     "well-formed YAML", e.msg);
 }
 
+[[noreturn]] void strayToken(std::string_view text, Loc at, const std::string& file) {
+  const std::string_view line = lineAt(text, at.line - 1).first;
+  const auto column = static_cast<std::size_t>(std::max(at.column - 1, 0));
+  std::size_t length = 1;  // the whole UTF-8 character
+  while (column + length < line.size() &&
+         (static_cast<unsigned char>(line[column + length]) & 0xC0) == 0x80)
+    ++length;
+  const std::string token =
+      column < line.size() ? quoteValue(line.substr(column, length)) : std::string("this");
+  throw ConfigError(file, at.line, at.column, {}, "YAML syntax error: unexpected " + token,
+                    "well-formed YAML", token);
+}
+
 }  // namespace
 
 YamlTree YamlTree::read(std::string_view text, const std::string& file) {
@@ -317,14 +330,23 @@ YamlTree YamlTree::readDocuments(std::string_view text, const std::string& file)
   try {
     YAML::Parser parser(in);
     TreeBuilder builder(tree, file);
-    if (parser.HandleNextDocument(builder) && !tree.nodes_.empty())
-      documents.push_back({tree.nodes_[0].kind == Kind::kNull, tree.nodes_[0].loc});
+    if (!parser.HandleNextDocument(builder) || tree.nodes_.empty())
+      throw ConfigError(file, 1, 1, {}, "the configuration file is empty",
+                        "a map of configuration sections starting with 'kind'", "no YAML content");
+    documents.push_back({tree.nodes_[0].kind == Kind::kNull, tree.nodes_[0].loc});
     // Later documents are read only to tell an empty one from one with content.
     while (true) {
       YamlTree scratch;
       TreeBuilder next(scratch, file);
       if (!parser.HandleNextDocument(next) || scratch.nodes_.empty()) break;
-      documents.push_back({scratch.nodes_[0].kind == Kind::kNull, scratch.nodes_[0].loc});
+      const Document document{scratch.nodes_[0].kind == Kind::kNull, scratch.nodes_[0].loc};
+      // On a token no document can start with (a stray ',' at the top), yaml-cpp hands out
+      // empty documents without end, each at that token.
+      if (document.empty && documents.back().empty &&
+          document.at.line == documents.back().at.line &&
+          document.at.column == documents.back().at.column)
+        strayToken(text, document.at, file);
+      documents.push_back(document);
       if (!documents.back().empty) break;
     }
   } catch (const YAML::Exception& e) {
