@@ -90,7 +90,8 @@ EOF
 esac
 
 set +e
-"$work/fuzz/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
+# An input that runs for more than 30 s is a hang: saved as timeout-* beside the crashes.
+"$work/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
   -artifact_prefix="$crashes/" "$corpus" 2>&1 | tee "$work/logs/$target.log"
 status=${PIPESTATUS[0]}
 set -e
