@@ -4,10 +4,11 @@
 #   scripts/fuzz.sh TARGET SECONDS
 #
 # TARGET is a file name in fuzz/targets/ without ".cpp" (network, arm_page, cassette,
-# hcl_escape, ...).  The corpus grows in build/fuzz/corpus/TARGET from run to run, seeded from
-# fuzz/seeds/TARGET, fuzz/regressions/TARGET and the test data; crashing inputs are saved in
-# build/fuzz/crashes/TARGET/ and the run's log in build/fuzz/logs/TARGET.log.  For hcl_escape
-# the corpus is then read back through HashiCorp's HCL parser (pathbook's HclParseTest).
+# config_load, hcl_escape, ...).  The corpus grows in build/fuzz/corpus/TARGET from run to run,
+# seeded from fuzz/seeds/TARGET, fuzz/regressions/TARGET and the test data; crashing inputs are
+# saved in build/fuzz/crashes/TARGET/ and the run's log in build/fuzz/logs/TARGET.log.  For
+# hcl_escape the corpus is then read back through HashiCorp's HCL parser (pathbook's
+# HclParseTest).
 #
 # Installs clang and the libFuzzer runtime when they are missing: the ordinary build and CI
 # do not need them.
@@ -81,10 +82,16 @@ EOF
       { printf "\\x0$reader"; cat "$page"; } >"$corpus/data-$name"
     done
     ;;
+  config_load)
+    # Every configuration file of the tests and examples.
+    find examples basekit/tests/data discover/tests/data netscout/tests/data -name '*.yaml' |
+      while read -r file; do cp "$file" "$corpus/data-$(echo "$file" | tr / _)"; done
+    ;;
 esac
 
 set +e
-"$work/fuzz/${target}_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
+# An input that runs for more than 30 s is a hang: saved as timeout-* beside the crashes.
+"$work/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
   -artifact_prefix="$crashes/" "$corpus" 2>&1 | tee "$work/logs/$target.log"
 status=${PIPESTATUS[0]}
 set -e

@@ -6,6 +6,7 @@
 
 #include "checks/arm_page_check.hpp"
 #include "checks/cassette_check.hpp"
+#include "checks/config_load_check.hpp"
 #include "checks/hcl_escape_check.hpp"
 
 namespace kx::fuzz {
@@ -13,7 +14,10 @@ namespace {
 
 TEST(FuzzReplay, CollabCheckersHoldOnEveryCommittedInput) {
   const std::pair<const char*, std::function<void(std::string_view)>> targets[] = {
-      {"arm_page", checkArmPage}, {"cassette", checkCassette}, {"hcl_escape", checkHclEscape}};
+      {"arm_page", checkArmPage},
+      {"cassette", checkCassette},
+      {"config_load", checkConfigLoad},
+      {"hcl_escape", checkHclEscape}};
   for (const auto& [target, check] : targets) {
     const auto inputs = committedInputs(KX_SOURCE_DIR, target);
     EXPECT_FALSE(inputs.empty()) << "no inputs under fuzz/*/" << target;

@@ -1,10 +1,10 @@
-#include "config_text.hpp"
+#include "config/config_text.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 
-#include "config_schema.hpp"
+#include "config/config_schema.hpp"
 
 namespace collab::config {
 

@@ -1,4 +1,4 @@
-#include "config_schema.hpp"
+#include "config/config_schema.hpp"
 
 #include <utility>
 

@@ -5,8 +5,8 @@
 
 #include "collab/errors.hpp"
 #include "collab/log.hpp"
-#include "config_load.hpp"
-#include "config_schema.hpp"
+#include "config/config_load.hpp"
+#include "config/config_schema.hpp"
 
 namespace collab {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <system_error>
 
-#include "config_load.hpp"
+#include "config/config_load.hpp"
 
 namespace collab::config {
 
@@ -132,6 +132,10 @@ std::string readConfigFile(const fs::path& path, const std::string& file) {
                 "a read error");
 
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  // YAML reads a carriage return alone as a line break (files from old Mac editors); yaml-cpp
+  // would read such a file as one line, all of it behind the first comment.
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')) text[i] = '\n';
   checkText(text, file);
   return text;
 }

@@ -1,176 +1,42 @@
 // YAML text to a checked configuration document.
 //
-// yaml-cpp parses the text; this file resolves scalars by the YAML 1.2 core schema (yaml-cpp
-// itself would read yes/no/on/off as booleans, which YAML 1.2 does not), walks the node tree
+// The text is read into a YamlTree (yaml_tree.cpp, where the limits on nesting and values
+// hold); this file resolves its scalars by the YAML 1.2 core schema (core_schema.cpp), walks it
 // beside the schema of the document's kind, and builds the ordered JSON data with the defaults
 // of absent keys appended after the keys the file gives.
-#include <yaml-cpp/yaml.h>
-
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstdint>
-#include <limits>
+#include <cctype>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
-#include "config_load.hpp"
-#include "config_schema.hpp"
-#include "config_text.hpp"
+#include "config/config_load.hpp"
+#include "config/config_schema.hpp"
+#include "config/config_text.hpp"
+#include "config/core_schema.hpp"
+#include "config/yaml_tree.hpp"
 
 namespace collab::config {
 
 namespace {
 
-// Guards against documents that explode when aliases are expanded (one anchor referenced by
-// many, many times over) and against nesting that would exhaust the stack.
-constexpr std::size_t kMaxValues = 200000;
-constexpr int kMaxDepth = 64;
-
 constexpr std::string_view kTagPrefix = "tag:yaml.org,2002:";
 
-struct Loc {
-  int line = 0;
-  int column = 0;
-};
-
-Loc locOf(const YAML::Node& node, Loc fallback) {
-  const YAML::Mark mark = node.Mark();
-  if (mark.is_null() || mark.line < 0) return fallback;
-  return {mark.line + 1, mark.column + 1};
+Loc locOf(const YamlRef& node, Loc fallback) {
+  const Loc at = node.loc();
+  return at.line > 0 ? at : fallback;
 }
 
-// ---- YAML 1.2 core schema -------------------------------------------------------------------
-
-bool isDigits(std::string_view s, bool (*digit)(char)) {
-  if (s.empty()) return false;
-  for (char c : s)
-    if (!digit(c)) return false;
-  return true;
-}
-bool decimalDigit(char c) { return c >= '0' && c <= '9'; }
-bool octalDigit(char c) { return c >= '0' && c <= '7'; }
-bool hexDigit(char c) {
-  return decimalDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+// Adds an entry whose key the map does not hold yet (forEachEntry has checked): the ordered
+// map's own insertion compares with every key first, which makes a large map quadratic.
+void appendEntry(Json& map, std::string key, Json value) {
+  map.get_ref<Json::object_t&>().emplace_back(std::move(key), std::move(value));
 }
 
-std::optional<bool> coreBool(std::string_view s) {
-  if (s == "true" || s == "True" || s == "TRUE") return true;
-  if (s == "false" || s == "False" || s == "FALSE") return false;
-  return std::nullopt;
-}
-
-bool coreNull(std::string_view s) {
-  return s.empty() || s == "~" || s == "null" || s == "Null" || s == "NULL";
-}
-
-enum class IntParse { kNotInt, kOutOfRange, kOk };
-
-Json makeInteger(std::uint64_t magnitude, bool negative) {
-  if (negative) {
-    if (magnitude == static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1)
-      return Json(std::numeric_limits<std::int64_t>::min());
-    return Json(-static_cast<std::int64_t>(magnitude));
-  }
-  if (magnitude <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-    return Json(static_cast<std::int64_t>(magnitude));
-  return Json(magnitude);
-}
-
-// [-+]?[0-9]+ | 0o[0-7]+ | 0x[0-9a-fA-F]+
-IntParse coreInt(std::string_view s, Json& out) {
-  int base = 10;
-  bool negative = false;
-  std::string_view digits = s;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'o' || s[1] == 'x')) {
-    base = s[1] == 'o' ? 8 : 16;
-    digits = s.substr(2);
-    if (!isDigits(digits, base == 8 ? octalDigit : hexDigit)) return IntParse::kNotInt;
-  } else {
-    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
-      negative = digits[0] == '-';
-      digits.remove_prefix(1);
-    }
-    if (!isDigits(digits, decimalDigit)) return IntParse::kNotInt;
-  }
-  std::uint64_t magnitude = 0;
-  auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude, base);
-  if (ec == std::errc::result_out_of_range) return IntParse::kOutOfRange;
-  if (ec != std::errc() || end != digits.data() + digits.size()) return IntParse::kNotInt;
-  if (negative &&
-      magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1)
-    return IntParse::kOutOfRange;
-  out = makeInteger(magnitude, negative);
-  return IntParse::kOk;
-}
-
-// [-+]?(\.[0-9]+|[0-9]+(\.[0-9]*)?)([eE][-+]?[0-9]+)? | [-+]?\.(inf|Inf|INF) | \.(nan|NaN|NAN)
-std::optional<double> coreFloat(std::string_view s) {
-  if (s == ".nan" || s == ".NaN" || s == ".NAN") return std::numeric_limits<double>::quiet_NaN();
-  std::string_view body = s;
-  bool negative = false;
-  if (!body.empty() && (body[0] == '-' || body[0] == '+')) {
-    negative = body[0] == '-';
-    body.remove_prefix(1);
-  }
-  if (body == ".inf" || body == ".Inf" || body == ".INF")
-    return negative ? -std::numeric_limits<double>::infinity()
-                    : std::numeric_limits<double>::infinity();
-  // Check the shape by hand: from_chars alone would also take "inf", "1e" and the like.
-  std::size_t i = 0;
-  std::size_t mantissaDigits = 0;
-  while (i < body.size() && decimalDigit(body[i])) ++i, ++mantissaDigits;
-  if (i < body.size() && body[i] == '.') {
-    ++i;
-    while (i < body.size() && decimalDigit(body[i])) ++i, ++mantissaDigits;
-  }
-  if (mantissaDigits == 0) return std::nullopt;
-  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
-    ++i;
-    if (i < body.size() && (body[i] == '-' || body[i] == '+')) ++i;
-    std::size_t exponentDigits = 0;
-    while (i < body.size() && decimalDigit(body[i])) ++i, ++exponentDigits;
-    if (exponentDigits == 0) return std::nullopt;
-  }
-  if (i != body.size()) return std::nullopt;
-  double value = 0;
-  auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value);
-  if (ec == std::errc::result_out_of_range) {
-    // Past the range of a double: infinity when the value is large, zero when it is tiny.
-    // Its decimal magnitude decides: digits before the point (after leading zeros), or the
-    // zeros right after the point, plus the exponent.
-    const std::size_t e = body.find_first_of("eE");
-    const std::string_view mantissa = body.substr(0, e);
-    long long magnitude = 0;
-    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
-    const std::size_t firstDigit = mantissa.find_first_of("123456789");
-    if (firstDigit == std::string_view::npos) {
-      magnitude = std::numeric_limits<int>::min();  // all zeros: zero
-    } else if (firstDigit < point) {
-      magnitude = static_cast<long long>(point - firstDigit);
-    } else {
-      magnitude = -static_cast<long long>(firstDigit - point - 1);
-    }
-    if (e != std::string_view::npos) {
-      long long exponent = 0;
-      std::string_view digits = body.substr(e + 1);
-      const bool negativeExponent = !digits.empty() && digits[0] == '-';
-      if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
-      auto [p, err] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
-      if (err == std::errc::result_out_of_range) exponent = 1'000'000;
-      (void)p;
-      magnitude += negativeExponent ? -exponent : exponent;
-    }
-    value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-  } else if (ec != std::errc() || end != body.data() + body.size()) {
-    return std::nullopt;
-  }
-  return negative ? -value : value;
-}
-
-std::string kindWord(const YAML::Node& node) {
-  if (node.IsMap()) return "a map";
-  if (node.IsSequence()) return "a list";
+std::string kindWord(const YamlRef& node) {
+  if (node.isMap()) return "a map";
+  if (node.isSequence()) return "a list";
   return "a value";
 }
 
@@ -229,10 +95,10 @@ class Converter {
     warnings_.push_back(ConfigWarning{file_, at.line, at.column, path, std::move(message)});
   }
 
-  Json resolveScalar(const YAML::Node& node, const std::string& path, Loc at) const {
-    if (node.IsNull()) return nullptr;
-    const std::string& tag = node.Tag();
-    const std::string& text = node.Scalar();
+  Json resolveScalar(const YamlRef& node, const std::string& path, Loc at) const {
+    if (node.isNull()) return nullptr;
+    const std::string tag(node.tag());
+    const std::string text(node.text());
     // "!" marks quoted and block scalars (and the explicit non-specific tag): always text.
     if (tag == "!") return text;
     if (tag.empty() || tag == "?") return plainScalar(text, path, at);
@@ -285,11 +151,11 @@ class Converter {
     return text;
   }
 
-  void checkCollectionTag(const YAML::Node& node, const std::string& path, Loc at) const {
-    const std::string& tag = node.Tag();
+  void checkCollectionTag(const YamlRef& node, const std::string& path, Loc at) const {
+    const std::string tag(node.tag());
     if (tag.empty() || tag == "?" || tag == "!") return;
-    if (node.IsMap() && tag == std::string(kTagPrefix) + "map") return;
-    if (node.IsSequence() && tag == std::string(kTagPrefix) + "seq") return;
+    if (node.isMap() && tag == std::string(kTagPrefix) + "map") return;
+    if (node.isSequence() && tag == std::string(kTagPrefix) + "seq") return;
     fail(at, path, "unsupported YAML tag '" + tag + "'", "values without application tags",
          "the tag '" + tag + "'");
   }
@@ -297,21 +163,18 @@ class Converter {
   // Visits the entries of a map in document order, with the checks every map gets: keys are
   // scalars, and no key appears twice (YAML forbids it, and the second would silently win).
   template <class Visit>
-  void forEachEntry(const YAML::Node& map, const std::string& path, Loc at, Visit visit) {
+  void forEachEntry(const YamlRef& map, const std::string& path, Loc at, Visit visit) {
     std::unordered_map<std::string, int> seen;
-    for (auto it = map.begin(); it != map.end(); ++it) {
-      // The iterator hands out a temporary pair: keep copies (they share the node data).
-      const YAML::Node keyNode = it->first;
-      const YAML::Node valueNode = it->second;
+    map.forEachEntry([&](const YamlRef& keyNode, const YamlRef& valueNode) {
       const Loc keyLoc = locOf(keyNode, at);
-      if (!keyNode.IsScalar())
+      if (!keyNode.isScalar())
         fail(keyLoc, path, "a map key must be a name", "a text key",
-             keyNode.IsNull() ? "an empty key" : kindWord(keyNode));
-      const std::string key = keyNode.Scalar();
+             keyNode.isNull() ? "an empty key" : kindWord(keyNode));
+      const std::string key(keyNode.text());
       const std::string keyPath = appendKey(path, key);
       // YAML 1.1 merge keys are not part of YAML 1.2 and yaml-cpp would keep "<<" as a plain
       // key, dropping the merged options without a word.
-      if (key == "<<" && keyNode.Tag() == "?")
+      if (key == "<<" && keyNode.tag() == "?")
         fail(keyLoc, keyPath, "merge keys ('<<') are not supported; write the keys out",
              "plain keys", "a merge key '<<'");
       if (auto [pos, fresh] = seen.emplace(key, keyLoc.line); !fresh)
@@ -320,47 +183,36 @@ class Converter {
                  ")",
              "each key once", "a second '" + key + "'");
       // An empty value has no place of its own (yaml-cpp marks the next line): use the key's.
-      const Loc valueLoc = valueNode.IsNull() ? keyLoc : locOf(valueNode, keyLoc);
+      const Loc valueLoc = valueNode.isNull() ? keyLoc : locOf(valueNode, keyLoc);
       visit(key, keyPath, keyLoc, valueNode, valueLoc);
-    }
+    });
   }
 
-  void count(const std::string& path, Loc at, int depth) {
-    if (depth > kMaxDepth)
-      fail(at, path, "the document nests deeper than " + std::to_string(kMaxDepth) + " levels",
-           "at most " + std::to_string(kMaxDepth) + " levels of nesting", "deeper nesting");
-    if (++values_ > kMaxValues)
-      fail(at, path,
-           "the document holds more than " + std::to_string(kMaxValues) +
-               " values (aliases expanding without end?)",
-           "at most " + std::to_string(kMaxValues) + " values", "more values");
-  }
-
-  Json untyped(const YAML::Node& node, const std::string& path, Loc at, int depth) {
-    count(path, at, depth);
-    if (node.IsMap()) {
+  // A value no schema describes (under an unknown key, or in a kind without a schema).
+  Json untyped(const YamlRef& node, const std::string& path, Loc at) {
+    if (node.isMap()) {
       checkCollectionTag(node, path, at);
       Json out = Json::object();
       forEachEntry(
           node, path, at,
-          [&](const std::string& key, const std::string& keyPath, Loc, const YAML::Node& value,
-              Loc valueLoc) { out[key] = untyped(value, keyPath, valueLoc, depth + 1); });
+          [&](const std::string& key, const std::string& keyPath, Loc, const YamlRef& value,
+              Loc valueLoc) { appendEntry(out, key, untyped(value, keyPath, valueLoc)); });
       return out;
     }
-    if (node.IsSequence()) {
+    if (node.isSequence()) {
       checkCollectionTag(node, path, at);
       Json out = Json::array();
       std::size_t index = 0;
-      for (const auto& item : node) {
-        out.push_back(untyped(item, appendIndex(path, index), locOf(item, at), depth + 1));
+      node.forEachItem([&](const YamlRef& item) {
+        out.push_back(untyped(item, appendIndex(path, index), locOf(item, at)));
         ++index;
-      }
+      });
       return out;
     }
     return resolveScalar(node, path, at);
   }
 
-  [[noreturn]] void wrongType(const SchemaNode& schema, const YAML::Node& node, const Json* value,
+  [[noreturn]] void wrongType(const SchemaNode& schema, const YamlRef& node, const Json* value,
                               const std::string& path, Loc at) const {
     const std::string found = value ? describeValue(*value, lastKey(path)) : kindWord(node);
     std::string problem = "expected " + schema.expected + ", found " + found;
@@ -371,11 +223,12 @@ class Converter {
     fail(at, path, std::move(problem), schema.expected, found);
   }
 
-  Json convert(const YAML::Node& node, const SchemaNode* schema, const std::string& path, Loc at,
-               const std::string& entryName, int depth) {
-    if (!schema) return untyped(node, path, at, depth);
-    count(path, at, depth);
-    const bool scalar = node.IsScalar() || node.IsNull();
+  // The nesting and value limits have held while the text was read (yaml_tree.cpp), so this
+  // walk is bounded too.
+  Json convert(const YamlRef& node, const SchemaNode* schema, const std::string& path, Loc at,
+               const std::string& entryName) {
+    if (!schema) return untyped(node, path, at);
+    const bool scalar = node.isScalar() || node.isNull();
     Json value;
     if (scalar) value = resolveScalar(node, path, at);
 
@@ -394,15 +247,15 @@ class Converter {
           if (schema->nullIsEmpty) return Json::array();
           if (schema->kinds & kNull) return nullptr;
         }
-        if (!node.IsSequence()) wrongType(*schema, node, scalar ? &value : nullptr, path, at);
+        if (!node.isSequence()) wrongType(*schema, node, scalar ? &value : nullptr, path, at);
         checkCollectionTag(node, path, at);
         Json out = Json::array();
         std::size_t index = 0;
-        for (const auto& item : node) {
-          out.push_back(convert(item, schema->element.get(), appendIndex(path, index),
-                                locOf(item, at), {}, depth + 1));
+        node.forEachItem([&](const YamlRef& item) {
+          out.push_back(
+              convert(item, schema->element.get(), appendIndex(path, index), locOf(item, at), {}));
           ++index;
-        }
+        });
         return out;
       }
       case Shape::kDictionary: {
@@ -410,23 +263,23 @@ class Converter {
           if (schema->nullIsEmpty) return Json::object();
           if (schema->kinds & kNull) return nullptr;
         }
-        if (!node.IsMap()) wrongType(*schema, node, scalar ? &value : nullptr, path, at);
+        if (!node.isMap()) wrongType(*schema, node, scalar ? &value : nullptr, path, at);
         checkCollectionTag(node, path, at);
         Json out = Json::object();
         forEachEntry(node, path, at,
                      [&](const std::string& key, const std::string& keyPath, Loc,
-                         const YAML::Node& item, Loc itemLoc) {
-                       out[key] =
-                           convert(item, schema->element.get(), keyPath, itemLoc, key, depth + 1);
+                         const YamlRef& item, Loc itemLoc) {
+                       appendEntry(out, key,
+                                   convert(item, schema->element.get(), keyPath, itemLoc, key));
                      });
         return out;
       }
       case Shape::kRecord: {
         if (scalar && value.is_null() && schema->nullIsEmpty)
-          return record(YAML::Node(), *schema, path, at, entryName, depth);
-        if (!node.IsMap()) wrongType(*schema, node, scalar ? &value : nullptr, path, at);
+          return record(YamlRef(), *schema, path, at, entryName);
+        if (!node.isMap()) wrongType(*schema, node, scalar ? &value : nullptr, path, at);
         checkCollectionTag(node, path, at);
-        return record(node, *schema, path, at, entryName, depth);
+        return record(node, *schema, path, at, entryName);
       }
     }
     return value;
@@ -452,20 +305,20 @@ class Converter {
   }
 
   // A map with known keys.  `node` is an undefined node for an empty section.
-  Json record(const YAML::Node& node, const SchemaNode& schema, const std::string& path, Loc at,
-              const std::string& entryName, int depth) {
+  Json record(const YamlRef& node, const SchemaNode& schema, const std::string& path, Loc at,
+              const std::string& entryName) {
     std::vector<std::string> known;
     known.reserve(schema.fields.size());
     for (const auto& f : schema.fields) known.push_back(f.key);
 
     Json out = Json::object();
-    if (node.IsDefined() && node.IsMap()) {
+    if (node.isMap()) {
       forEachEntry(node, path, at,
                    [&](const std::string& key, const std::string& keyPath, Loc keyLoc,
-                       const YAML::Node& item, Loc itemLoc) {
+                       const YamlRef& item, Loc itemLoc) {
                      for (const auto& f : schema.fields) {
                        if (f.key == key) {
-                         out[key] = convert(item, f.type.get(), keyPath, itemLoc, {}, depth + 1);
+                         appendEntry(out, key, convert(item, f.type.get(), keyPath, itemLoc, {}));
                          return;
                        }
                      }
@@ -476,7 +329,7 @@ class Converter {
                      warn(keyLoc, keyPath,
                           "unknown key '" + key +
                               "' is not an option here; it is kept, but nothing reads it");
-                     out[key] = untyped(item, keyPath, itemLoc, depth + 1);
+                     appendEntry(out, key, untyped(item, keyPath, itemLoc));
                    });
     }
 
@@ -512,11 +365,11 @@ class Converter {
   }
 
   // Where the value of `key` sits in the map `node` (the map's own place when not there).
-  static Loc fieldLoc(const YAML::Node& node, const std::string& key, Loc at) {
+  static Loc fieldLoc(const YamlRef& node, const std::string& key, Loc at) {
     Loc loc = at;
-    for (auto it = node.begin(); node.IsDefined() && it != node.end(); ++it)
-      if (it->first.IsScalar() && it->first.Scalar() == key)
-        loc = locOf(it->second, locOf(it->first, at));
+    node.forEachEntry([&](const YamlRef& k, const YamlRef& v) {
+      if (k.isScalar() && k.text() == key) loc = locOf(v, locOf(k, at));
+    });
     return loc;
   }
 
@@ -533,55 +386,18 @@ class Converter {
  private:
   const std::string& file_;
   std::vector<ConfigWarning>& warnings_;
-  std::size_t values_ = 0;
 };
-
-// yaml-cpp's parser messages say what is wrong but not the most common cause.
-std::string syntaxHint(const std::string& text, int line) {
-  std::size_t start = 0;
-  for (int l = 0; l < line && start != std::string::npos; ++l) {
-    start = text.find('\n', start);
-    if (start != std::string::npos) ++start;
-  }
-  if (start == std::string::npos) return {};
-  const std::size_t end = text.find('\n', start);
-  const std::string_view lineText =
-      std::string_view(text).substr(start, end == std::string::npos ? end : end - start);
-  const std::size_t indentEnd = lineText.find_first_not_of(" \t");
-  if (lineText.substr(0, indentEnd).find('\t') != std::string_view::npos)
-    return " (tabs are not allowed for indentation in YAML)";
-  return {};
-}
 
 }  // namespace
 
 LoadedConfig parseConfig(const std::string& text, const std::string& file) {
-  std::vector<YAML::Node> documents;
-  try {
-    documents = YAML::LoadAll(text);
-  } catch (const YAML::Exception& e) {
-    const Loc at = e.mark.is_null() ? Loc{} : Loc{e.mark.line + 1, e.mark.column + 1};
-    throw ConfigError(file, at.line, at.column, {},
-                      "YAML syntax error: " + e.msg + syntaxHint(text, e.mark.line),
-                      "well-formed YAML", e.msg);
-  }
-  // A trailing "---" leaves an empty document behind; only one with content counts.
-  while (!documents.empty() && documents.back().IsNull()) documents.pop_back();
-  if (documents.empty())
-    throw ConfigError(file, 1, 1, {}, "the configuration file is empty",
-                      "a map of configuration sections starting with 'kind'", "no YAML content");
-  if (documents.size() > 1) {
-    const Loc at = locOf(documents[1], Loc{1, 1});
-    throw ConfigError(file, at.line, at.column, {}, "the file holds more than one YAML document",
-                      "exactly one document", std::to_string(documents.size()) + " documents");
-  }
-
-  const YAML::Node& root = documents.front();
+  const YamlTree tree = YamlTree::read(text, file);
+  const YamlRef root = tree.root();
   LoadedConfig result;
   Converter converter(file, result.warnings);
   const Loc rootLoc = locOf(root, Loc{1, 1});
-  if (!root.IsMap()) {
-    const std::string found = root.IsScalar()
+  if (!root.isMap()) {
+    const std::string found = root.isScalar()
                                   ? describeValue(converter.resolveScalar(root, {}, rootLoc), {})
                                   : kindWord(root);
     converter.fail(rootLoc, {}, "the top level must be a map of sections, found " + found,
@@ -589,27 +405,31 @@ LoadedConfig parseConfig(const std::string& text, const std::string& file) {
   }
 
   // The kind chooses the schema, so it is read first.
-  YAML::Node kindNode;
-  bool hasKind = false;
+  YamlRef kindNode;
   Loc kindLoc = rootLoc;
-  for (auto it = root.begin(); it != root.end(); ++it) {
-    if (it->first.IsScalar() && it->first.Scalar() == "kind") {
-      hasKind = true;
-      kindNode = it->second;
-      kindLoc = it->second.IsNull() ? locOf(it->first, rootLoc) : locOf(it->second, rootLoc);
-      break;
+  std::optional<std::pair<std::string, Loc>> kindMisspelt;
+  root.forEachEntry([&](const YamlRef& key, const YamlRef& value) {
+    if (kindNode.isDefined() || !key.isScalar()) return;
+    if (key.text() == "kind") {
+      kindNode = value;
+      kindLoc = value.isNull() ? locOf(key, rootLoc) : locOf(value, rootLoc);
+    } else if (!kindMisspelt && nearMiss(key.text(), {"kind"})) {
+      kindMisspelt.emplace(std::string(key.text()), locOf(key, rootLoc));
     }
+  });
+  if (!kindNode.isDefined() && kindMisspelt) {
+    const auto& [key, at] = *kindMisspelt;
+    converter.fail(at, appendKey({}, key), "unknown key '" + key + "'; did you mean 'kind'?",
+                   "'kind'", "'" + key + "'");
   }
-  if (!hasKind)
+  if (!kindNode.isDefined())
     converter.fail(rootLoc, "kind", "missing required key 'kind' (such as 'kind: discovery')",
                    "a top-level key 'kind' naming the configuration kind", "no 'kind' key");
-  const Json kind = kindNode.IsMap() || kindNode.IsSequence()
-                        ? Json(kindWord(kindNode))
-                        : converter.resolveScalar(kindNode, "kind", kindLoc);
-  if (kindNode.IsMap() || kindNode.IsSequence() || !kind.is_string() ||
-      kind.get_ref<const std::string&>().empty()) {
-    const std::string found =
-        kindNode.IsMap() || kindNode.IsSequence() ? kindWord(kindNode) : describeValue(kind, {});
+  const bool kindIsCollection = kindNode.isMap() || kindNode.isSequence();
+  const Json kind = kindIsCollection ? Json(kindWord(kindNode))
+                                     : converter.resolveScalar(kindNode, "kind", kindLoc);
+  if (kindIsCollection || !kind.is_string() || kind.get_ref<const std::string&>().empty()) {
+    const std::string found = kindIsCollection ? kindWord(kindNode) : describeValue(kind, {});
     converter.fail(kindLoc, "kind", "expected text naming the configuration kind, found " + found,
                    "text naming the configuration kind", found);
   }
@@ -626,7 +446,7 @@ LoadedConfig parseConfig(const std::string& text, const std::string& file) {
                    "no schema for the configuration kind " + quoteValue(result.label) +
                        "; its keys are not checked");
   }
-  result.data = converter.convert(root, schema, {}, rootLoc, {}, 0);
+  result.data = converter.convert(root, schema, {}, rootLoc, {});
   return result;
 }
 
