@@ -185,32 +185,34 @@ void addRouteItems(const Reader& r, const Json& vnet, const std::string& at, Gro
                            "copy " + copy + ", " + std::to_string(count) + " route(s)",
                            {{"renamed", copy}, {"BGP propagation", bgp}}});
     if (!routes) continue;
+    // The copy numbers its routes afresh (route_1, route_2, ...) and keeps no Azure route id:
+    // a route is known by its table and prefix, of which Azure allows one route per table.
     for (const auto& [key, route] : routes->items()) {
       const std::string routePath = path + ".definition.routes." + key;
       if (!route.is_object()) r.fail(routePath, "expected an object, got " + route.dump());
-      const std::string routeName = r.textOr(route, "name", routePath);
       const std::string prefix = r.textOr(route, "address_prefix", routePath);
       const std::string hop = nextHop(r.textOr(route, "next_hop_type", routePath),
                                       r.text(route, "next_hop_in_ip_address", routePath));
       group.items.push_back({Subject::Route,
-                             id + "/routes/" + routeName,
-                             name + "/" + routeName,
-                             prefix + " -> " + hop,
+                             id + " " + prefix,
+                             name + " " + prefix,
+                             "-> " + hop,
                              {{"prefix", prefix}, {"next hop", hop}},
                              id});
     }
   }
   for (const auto& [route, path] : r.objects(vnet, "refused_routes", at)) {
-    const std::string key =
-        r.textOr(*route, "route_table", path) + " " + r.textOr(*route, "prefix", path);
+    const std::string table = r.textOr(*route, "route_table", path);
+    const std::string prefix = r.textOr(*route, "prefix", path);
     const std::string hop =
         nextHop(r.textOr(*route, "next_hop_type", path), r.text(*route, "next_hop_ip", path));
     const std::string reason = r.textOr(*route, "reason", path);
     group.items.push_back({Subject::RefusedRoute,
-                           key,
-                           key,
+                           table + " " + prefix,
+                           table + " " + prefix,
                            "-> " + hop + ": " + reason,
-                           {{"next hop", hop}, {"reason", reason}}});
+                           {{"prefix", prefix}, {"next hop", hop}, {"reason", reason}},
+                           table});
   }
 }
 
@@ -312,7 +314,8 @@ class ChangeList {
   void compared(const Pair& p) {
     const Item& was = *p.older;
     const Item& now = *p.newer;
-    if (was.name != now.name) push(p, now, ChangeMark::Changed, "renamed", was.name, now.name);
+    if (was.id == now.id && was.name != now.name)
+      push(p, now, ChangeMark::Changed, "renamed", was.name, now.name);
     for (const auto& [aspect, value] : now.aspects) {
       const auto old = std::find_if(was.aspects.begin(), was.aspects.end(),
                                     [&](const auto& a) { return a.first == aspect; });
@@ -331,6 +334,37 @@ class ChangeList {
 
   std::vector<Change>& out_;
 };
+
+using PairKey = std::tuple<std::size_t, Subject, std::string>;
+
+std::string aspectOf(const Item& item, std::string_view aspect) {
+  for (const auto& [name, value] : item.aspects) {
+    if (name == aspect) return value;
+  }
+  return {};
+}
+
+// A route gone and a route come in the same table with the same next hop, one of each, are
+// one route whose prefix changed.
+void pairMovedPrefixes(std::map<PairKey, Pair>& pairs) {
+  struct Candidates {
+    std::vector<PairKey> gone, come;
+  };
+  std::map<std::tuple<std::size_t, Subject, std::string, std::string>, Candidates> buckets;
+  for (const auto& [key, p] : pairs) {
+    const Item& item = p.newer ? *p.newer : *p.older;
+    if ((item.subject != Subject::Route && item.subject != Subject::RefusedRoute) ||
+        (p.older && p.newer))
+      continue;
+    Candidates& c = buckets[{p.rank, item.subject, item.table, aspectOf(item, "next hop")}];
+    (p.older ? c.gone : c.come).push_back(key);
+  }
+  for (const auto& [bucket, c] : buckets) {
+    if (c.gone.size() != 1 || c.come.size() != 1) continue;
+    pairs.at(c.come[0]).older = pairs.at(c.gone[0]).older;
+    pairs.erase(c.gone[0]);
+  }
+}
 
 }  // namespace
 
@@ -378,13 +412,17 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
 
   // A VNet is matched by its group (its configured name), everything else by its identity
   // within the group.
-  using Key = std::tuple<std::size_t, Subject, std::string>;
+  using Key = PairKey;
   std::map<Key, Pair> pairs;
   auto collect = [&](const std::vector<Group>& groups, bool isNew) {
     for (const Group& g : groups) {
       const std::size_t rank = ranks.at({g.subscription, g.vnet});
+      std::map<std::pair<Subject, std::string>, int> seen;
       for (const Item& item : g.items) {
-        const Key key{rank, item.subject, item.subject == Subject::Vnet ? "" : item.id};
+        std::string id = item.subject == Subject::Vnet ? "" : item.id;
+        // An identity given twice (a hand-edited report) still keeps both items.
+        if (const int n = ++seen[{item.subject, id}]; n > 1) id += " #" + std::to_string(n);
+        const Key key{rank, item.subject, std::move(id)};
         Pair& p = pairs.try_emplace(key, Pair{rank, &g}).first->second;
         (isNew ? p.newer : p.older) = &item;
         if (isNew) p.group = &g;
@@ -393,6 +431,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   };
   collect(oldGroups, false);
   collect(newGroups, true);
+  pairMovedPrefixes(pairs);
 
   std::vector<const Pair*> order;
   for (const auto& [key, p] : pairs) order.push_back(&p);
@@ -425,7 +464,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
       changes.added(*p, *p->newer);
     } else if (!p->newer) {
       changes.removed(*p, *p->older);
-    } else if (p->older->id == p->newer->id) {
+    } else if (p->older->subject != Subject::Vnet || p->older->id == p->newer->id) {
       changes.compared(*p);
     } else if (p->older->id.empty()) {
       // A configured VNet Azure now has: say what it was before.
