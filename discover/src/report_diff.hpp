@@ -5,11 +5,13 @@
 //
 // Identity is the Azure resource id: an item whose id is in both reports is the same item,
 // and a change of its name (a route table's copy name, a subscription's account name) is one
-// change, `renamed`, never a loss and a gain.  Two items that are not Azure resources of their
-// own have a key instead: a refused route is its table's name and its prefix (the log that
-// reports it has no route id; Azure allows one route per prefix in a table), a finding its
-// text.  VNets are grouped by the name the configuration gives them, so a VNet that Azure lost
-// or gained shows with its status in the other report.
+// change, `renamed`, never a loss and a gain.  Items a report gives no id have a key instead:
+// a route (kept or refused) is its table and its prefix (the copy renumbers its routes and the
+// log of refused ones names none; Azure allows one route per prefix in a table), and one route
+// gone and one come in a table with the same next hop are one route whose prefix changed; a
+// finding is its text.  VNets are grouped by the name the configuration gives them, so a VNet
+// that Azure lost or gained shows with its status in the other report; a VNet or route table
+// that comes or goes is one change, what it holds is not listed again.
 //
 // The order is stable and does not depend on Azure's listing order: subscriptions and VNets as
 // the newer report lists them (then those only the older one has), within a group the VNet or
