@@ -94,7 +94,8 @@ struct Item {
   std::string description;
   /// What can change, in the order changes are listed.
   std::vector<std::pair<std::string, std::string>> aspects;
-  /// A route's table (its id): a table added or gone is one change, not one per route.
+  /// A route's table: the id for a route kept (a table added or gone is one change, not one
+  /// per route), the name for a route refused.
   std::string table = {};
 };
 
