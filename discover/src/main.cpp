@@ -3,9 +3,11 @@
 #include <iostream>
 
 #include "cli.hpp"
+#include "diff_command.hpp"
 
 int main(int argc, char** argv) {
   kxdiscover::Cli cli;
   cli.setDefault(kxdiscover::makeRunCommand());
+  cli.add("diff", "What changed between two reports", kxdiscover::makeDiffCommand());
   return cli.main(argc, argv, std::cout, std::cerr);
 }
