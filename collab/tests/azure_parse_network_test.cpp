@@ -163,7 +163,8 @@ TEST(AzureParseVirtualNetworks, PageMatchesHandBuiltNetworks) {
   hub.virtual_network_peerings = {
       {kHub + "/virtualNetworkPeerings/hub-to-shared", "hub-to-shared",
        SubResource{"/subscriptions/9a8b7c6d-5e4f-4a3b-8c2d-1e0f9a8b7c6d/resourceGroups/rg-shared/"
-                   "providers/Microsoft.Network/virtualNetworks/vnet-shared"}}};
+                   "providers/Microsoft.Network/virtualNetworks/vnet-shared"},
+       "Connected"}};
 
   VirtualNetwork isolated;
   isolated.name = "vnet-isolated";

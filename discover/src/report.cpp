@@ -84,7 +84,8 @@ Json peeringsOf(const az::VirtualNetwork& vnet) {
                             {"id", p.id},
                             {"remote_vnet_id", remote},
                             {"remote_vnet", idComponent(remote, kNameIndex)},
-                            {"remote_subscription", idComponent(remote, kSubscriptionIndex)}});
+                            {"remote_subscription", idComponent(remote, kSubscriptionIndex)},
+                            {"state", orNull(p.peering_state)}});
   }
   return peerings;
 }

@@ -137,6 +137,7 @@ VirtualNetworkPeering readPeering(const Reader& r, dom::element e, const Path& a
   dom::object p = r.requireObject(o, "properties", at);
   peering.remote_virtual_network = r.subResource(r.require(p, "remoteVirtualNetwork", props),
                                                  props.member("remoteVirtualNetwork"));
+  peering.peering_state = r.optionalString(p, "peeringState", props);
   return peering;
 }
 

@@ -40,6 +40,8 @@ struct VirtualNetworkPeering {
   std::string id;
   std::string name;
   SubResource remote_virtual_network;
+  /// `Initiated`, `Connected` or `Disconnected`; absent when Azure omits it.
+  std::optional<std::string> peering_state;
   friend bool operator==(const VirtualNetworkPeering&, const VirtualNetworkPeering&) = default;
 };
 
