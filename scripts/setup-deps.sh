@@ -7,6 +7,9 @@ packages=(
   libyaml-cpp-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev openssl
   libspdlog-dev libfmt-dev libcli11-dev libsimdjson-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev zlib1g-dev
+  libgraphviz-dev
+  # The HTML report's test opens it in headless Chromium over the DevTools protocol.
+  chromium python3-websocket
 )
 
 missing=()

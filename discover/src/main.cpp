@@ -7,5 +7,7 @@
 int main(int argc, char** argv) {
   kxdiscover::Cli cli;
   cli.setDefault(kxdiscover::makeRunCommand());
+  cli.add("html", "Make the HTML report of a recorded run from its JSON report",
+          kxdiscover::makeHtmlCommand());
   return cli.main(argc, argv, std::cout, std::cerr);
 }
