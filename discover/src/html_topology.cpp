@@ -140,28 +140,46 @@ struct Edge {
   bool cross = false;
 };
 
-// Graphviz's dot puts every node without an edge in the first rank, one long column (its
-// own packing of components would drop the edge labels), so the unpeered VNets are chained
-// by invisible edges into rows of a grid about as wide as it is tall.
-std::string isolatedGrid(std::size_t vnets, const std::vector<Edge>& edges,
-                         const std::map<std::string, std::string>& nodeOf) {
-  std::set<std::string> peered;
-  for (const Edge& edge : edges) {
-    peered.insert(nodeOf.at(edge.a));
-    peered.insert(nodeOf.at(edge.b));
+// Graphviz's dot starts every connected group of nodes in its first rank, so an estate of
+// many small groups (unpeered VNets, peered pairs, small stars) would become one long column;
+// its own packing of groups would drop the edge labels.  So the groups are chained, last
+// node to first, by invisible edges into rows of a grid about as wide as it is tall.
+std::string componentGrid(const std::vector<std::string>& nodes, const std::vector<Edge>& edges,
+                          const std::map<std::string, std::string>& nodeOf) {
+  std::map<std::string, std::string> parent;
+  for (const std::string& node : nodes) parent[node] = node;
+  auto root = [&](std::string node) {
+    while (parent[node] != node) node = parent[node] = parent[parent[node]];
+    return node;
+  };
+  for (const Edge& edge : edges) parent[root(nodeOf.at(edge.a))] = root(nodeOf.at(edge.b));
+
+  // Each group's first and last node and its size, in the order of their first node.
+  struct Group {
+    std::string first, last;
+    std::size_t size = 0;
+  };
+  std::vector<Group> groups;
+  std::map<std::string, std::size_t> groupOf;
+  for (const std::string& node : nodes) {
+    auto [it, added] = groupOf.emplace(root(node), groups.size());
+    if (added) groups.push_back(Group{node, node, 0});
+    groups[it->second].last = node;
+    ++groups[it->second].size;
   }
-  std::vector<std::string> alone;
-  for (std::size_t v = 0; v < vnets; ++v) {
-    const std::string node = "v" + std::to_string(v + 1);
-    if (!peered.contains(node)) alone.push_back(node);
-  }
-  // A box is about three times as wide as it is tall.
+  // A box is about three times as wide as it is tall; a group of several nodes takes about
+  // two ranks.
   const auto columns = static_cast<std::size_t>(
-      std::max(3.0, std::ceil(std::sqrt(static_cast<double>(alone.size()) / 2))));
+      std::max(3.0, std::ceil(std::sqrt(static_cast<double>(nodes.size()) / 2))));
   std::string out;
-  for (std::size_t i = 0; i + 1 < alone.size(); ++i) {
-    if ((i + 1) % columns == 0) continue;
-    out += "  " + alone[i] + " -- " + alone[i + 1] + " [style=invis];\n";
+  std::size_t used = 0;
+  for (std::size_t g = 0; g + 1 < groups.size(); ++g) {
+    used += groups[g].size > 1 ? 2 : 1;
+    if (used >= columns) {
+      used = 0;
+      continue;
+    }
+    out += "  " + groups[g].last + " -- " + groups[g + 1].first + " [style=invis];\n";
   }
   return out;
 }
@@ -333,7 +351,10 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     dot += "];\n";
     ++tally.peerings;
   }
-  dot += isolatedGrid(vnets.size(), edges, nodeOf);
+  std::vector<std::string> nodes;
+  for (std::size_t v = 0; v < vnets.size(); ++v) nodes.push_back("v" + std::to_string(v + 1));
+  for (std::size_t r = 0; r < remotes.size(); ++r) nodes.push_back("r" + std::to_string(r + 1));
+  dot += componentGrid(nodes, edges, nodeOf);
   dot += "}\n";
   if (counts) *counts = tally;
   return dot;
