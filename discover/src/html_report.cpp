@@ -79,8 +79,8 @@ std::string optionalCode(const std::string& text) {
 // Finding lines ({logger, level, text}) of one kind as list items; `where` is HTML.
 void findingItems(std::string& out, const Json& lines, const char* kind, const std::string& where) {
   for (const Json& line : lines) {
-    out += std::string("<li class=\"finding ") + kind + "\"><span class=\"kind\">" + kind +
-           "</span> ";
+    out +=
+        std::string("<li class=\"finding ") + kind + "\"><span class=\"kind\">" + kind + "</span> ";
     if (!where.empty()) out += "<span class=\"where\">" + where + "</span> ";
     out += "<span class=\"text\">" + escape(textOf(line, "text")) + "</span></li>\n";
   }
@@ -149,7 +149,9 @@ class Page {
   }
 
   void contents() {
-    out_ += "<nav class=\"contents\">\n<h2>Contents</h2>\n<ul>\n<li><a href=\"#summary\">Summary</a></li>\n";
+    out_ +=
+        "<nav class=\"contents\">\n<h2>Contents</h2>\n<ul>\n<li><a "
+        "href=\"#summary\">Summary</a></li>\n";
     for (const HtmlSection& extra : options_.extraSections)
       out_ += "<li><a href=\"#" + escape(extra.id) + "\">" + escape(extra.title) + "</a></li>\n";
     if (!listOf(report_, "failures").empty())
@@ -190,15 +192,15 @@ class Page {
       subscriptions += " (" + countText(f, "subscriptions_failed") + " failed)";
     figure("Subscriptions", subscriptions);
     std::string vnets = countText(f, "vnets_discovered") + " discovered";
-    for (const auto& [key, word] : {std::pair{"vnets_not_found", "not found"},
-                                    std::pair{"vnets_failed", "failed"},
-                                    std::pair{"vnets_skipped", "skipped"}}) {
+    for (const auto& [key, word] :
+         {std::pair{"vnets_not_found", "not found"}, std::pair{"vnets_failed", "failed"},
+          std::pair{"vnets_skipped", "skipped"}}) {
       if (countText(f, key) != "0") vnets += ", " + countText(f, key) + " " + word;
     }
     figure("VNets", vnets + " (of " + countText(f, "vnets") + " configured)");
     figure("Route tables to re-create", countText(f, "route_tables"));
-    figure("Routes", countText(f, "routes_kept") + " kept, " + countText(f, "routes_refused") +
-                         " refused");
+    figure("Routes",
+           countText(f, "routes_kept") + " kept, " + countText(f, "routes_refused") + " refused");
     figure("Alerts", "<a href=\"#findings\">" + countText(f, "alerts") + "</a>");
     figure("Errors", "<a href=\"#findings\">" + countText(f, "errors") + "</a>");
     figure("Azure requests",
@@ -233,10 +235,11 @@ class Page {
       std::string where = escape(index_.subscriptionLabel(textOf(failure, "subscription")));
       if (const std::string vnet = textOf(failure, "vnet"); !vnet.empty())
         where += " / " + escape(vnet);
-      out_ += "<li class=\"finding failure\"><span class=\"kind\">failed</span> <span "
-              "class=\"where\">" +
-              where + "</span> <span class=\"text\">" + escape(textOf(failure, "step")) + ": " +
-              escape(textOf(failure, "message")) + "</span></li>\n";
+      out_ +=
+          "<li class=\"finding failure\"><span class=\"kind\">failed</span> <span "
+          "class=\"where\">" +
+          where + "</span> <span class=\"text\">" + escape(textOf(failure, "step")) + ": " +
+          escape(textOf(failure, "message")) + "</span></li>\n";
     }
     out_ += "</ul>\n</section>\n";
   }
@@ -260,8 +263,9 @@ class Page {
         add(vnets[v], link(ReportIndex::vnetAnchor(s, v),
                            subscriptionTitle(sub) + " / " + textOf(vnets[v], "name")));
     }
-    out_ += fmt::format("<section id=\"findings\">\n<h2>Alerts and errors ({} alerts, {} errors)</h2>\n",
-                        alerts, errors);
+    out_ += fmt::format(
+        "<section id=\"findings\">\n<h2>Alerts and errors ({} alerts, {} errors)</h2>\n", alerts,
+        errors);
     if (items.empty()) {
       out_ += "<p class=\"none\">None.</p>\n";
     } else {
@@ -284,10 +288,11 @@ class Page {
     if (!listOf(sub, "failures").empty()) {
       out_ += "<ul class=\"findings\">\n";
       for (const Json& failure : listOf(sub, "failures"))
-        out_ += "<li class=\"finding failure\"><span class=\"kind\">failed</span> <span "
-                "class=\"text\">" +
-                escape(textOf(failure, "step")) + ": " + escape(textOf(failure, "message")) +
-                "</span></li>\n";
+        out_ +=
+            "<li class=\"finding failure\"><span class=\"kind\">failed</span> <span "
+            "class=\"text\">" +
+            escape(textOf(failure, "step")) + ": " + escape(textOf(failure, "message")) +
+            "</span></li>\n";
       out_ += "</ul>\n";
     }
     findingList(out_, sub);
@@ -318,8 +323,9 @@ class Page {
       out_ += "<p class=\"failure\">Failed at " + escape(textOf(vnet, "failed_step")) + ": " +
               escape(textOf(vnet, "failure")) + "</p>\n";
     if (status == "not_found") {
-      out_ += "<p class=\"none\">The configuration names this VNet; the subscription has none "
-              "of that name.</p>\n</section>\n";
+      out_ +=
+          "<p class=\"none\">The configuration names this VNet; the subscription has none "
+          "of that name.</p>\n</section>\n";
       return;
     }
     if (status == "skipped") {
@@ -340,9 +346,9 @@ class Page {
     out_ += "<dl class=\"facts\">\n<dt>Address space</dt><dd>" + space +
             "</dd>\n<dt>Region</dt><dd>" + escape(textOf(vnet, "region")) +
             "</dd>\n<dt>Resource group</dt><dd>" + escape(textOf(vnet, "resource_group")) +
-            "</dd>\n<dt>Gateways</dt><dd>" + gatewaysText(vnet) +
-            "</dd>\n<dt>Terraform</dt><dd>" + optionalCode(textOf(vnet, "terraform_file")) +
-            "</dd>\n<dt>Id</dt><dd><code>" + escape(textOf(vnet, "id")) + "</code></dd>\n</dl>\n";
+            "</dd>\n<dt>Gateways</dt><dd>" + gatewaysText(vnet) + "</dd>\n<dt>Terraform</dt><dd>" +
+            optionalCode(textOf(vnet, "terraform_file")) + "</dd>\n<dt>Id</dt><dd><code>" +
+            escape(textOf(vnet, "id")) + "</code></dd>\n</dl>\n";
   }
 
   static std::string gatewaysText(const Json& vnet) {
@@ -380,9 +386,10 @@ class Page {
       out_ += "<p class=\"none\">None.</p>\n";
       return;
     }
-    out_ += "<table class=\"subnets\">\n<thead><tr><th>Name</th><th>Prefixes</th><th>Route "
-            "table</th><th>Gateway group</th><th>Network security group</th><th>Delegations</"
-            "th></tr></thead>\n<tbody>\n";
+    out_ +=
+        "<table class=\"subnets\">\n<thead><tr><th>Name</th><th>Prefixes</th><th>Route "
+        "table</th><th>Gateway group</th><th>Network security group</th><th>Delegations</"
+        "th></tr></thead>\n<tbody>\n";
     for (const Json& subnet : list) {
       std::string prefixes;
       for (const Json& prefix : listOf(subnet, "address_prefixes"))
@@ -397,10 +404,10 @@ class Page {
       std::string delegations;
       for (const Json& d : listOf(subnet, "delegations"))
         delegations += (delegations.empty() ? "" : "<br>") + escape(textOf(d, "service"));
-      out_ += "<tr><td>" + escape(textOf(subnet, "name")) + "</td><td>" + prefixes +
-              "</td><td>" + table + "</td><td>" + escape(textOf(subnet, "gateway_group")) +
-              "</td><td>" + escape(nameOfId(textOf(subnet, "network_security_group_id"))) +
-              "</td><td>" + delegations + "</td></tr>\n";
+      out_ += "<tr><td>" + escape(textOf(subnet, "name")) + "</td><td>" + prefixes + "</td><td>" +
+              table + "</td><td>" + escape(textOf(subnet, "gateway_group")) + "</td><td>" +
+              escape(nameOfId(textOf(subnet, "network_security_group_id"))) + "</td><td>" +
+              delegations + "</td></tr>\n";
     }
     out_ += "</tbody>\n</table>\n";
   }
@@ -412,8 +419,9 @@ class Page {
       out_ += "<p class=\"none\">None.</p>\n";
       return;
     }
-    out_ += "<table class=\"peerings\">\n<thead><tr><th>Name</th><th>Remote VNet</th>"
-            "<th>Remote subscription</th><th>State</th></tr></thead>\n<tbody>\n";
+    out_ +=
+        "<table class=\"peerings\">\n<thead><tr><th>Name</th><th>Remote VNet</th>"
+        "<th>Remote subscription</th><th>State</th></tr></thead>\n<tbody>\n";
     for (const Json& peering : list) {
       std::string remote = textOf(peering, "remote_vnet");
       if (remote.empty()) remote = textOf(peering, "remote_vnet_id");
@@ -422,8 +430,8 @@ class Page {
       out_ += "<tr><td>" + escape(textOf(peering, "name")) + "</td><td>" +
               (place ? link(place->anchor, remote) : escape(remote)) + "</td><td>" +
               escape(index_.subscriptionLabel(textOf(peering, "remote_subscription"))) +
-              "</td><td class=\"state-" + escape(lower(state.empty() ? "unknown" : state)) +
-              "\">" + escape(state.empty() ? std::string("unknown") : state) + "</td></tr>\n";
+              "</td><td class=\"state-" + escape(lower(state.empty() ? "unknown" : state)) + "\">" +
+              escape(state.empty() ? std::string("unknown") : state) + "</td></tr>\n";
     }
     out_ += "</tbody>\n</table>\n";
   }
@@ -447,24 +455,18 @@ void Page::routeTables(std::size_t s, std::size_t v, const Json& vnet) {
   for (std::size_t t = 0; t < tables.size(); ++t) routeTable(s, v, t, tables[t], refused);
 
   // Refused routes of tables that are not re-created (every route refused, for example).
-  std::string orphans;
-  for (const Json& route : refused) {
-    const std::string name = textOf(route, "route_table");
-    const bool known = std::any_of(tables.begin(), tables.end(), [&](const Json& table) {
-      return textOf(table, "azure_name") == name;
+  auto orphan = [&](const Json& route) {
+    return std::none_of(tables.begin(), tables.end(), [&](const Json& table) {
+      return textOf(table, "azure_name") == textOf(route, "route_table");
     });
-    if (!known) orphans += name + '\n';
-  }
-  if (!orphans.empty()) {
-    out_ += "<h4>Refused routes of tables not re-created</h4>\n<table class=\"routes refused\">\n"
-            "<thead><tr><th>Route table</th><th>Prefix</th><th>Next hop type</th><th>Next hop "
-            "IP</th><th>Reason</th></tr></thead>\n<tbody>\n";
+  };
+  if (std::any_of(refused.begin(), refused.end(), orphan)) {
+    out_ +=
+        "<h4>Refused routes of tables not re-created</h4>\n<table class=\"routes refused\">\n"
+        "<thead><tr><th>Route table</th><th>Prefix</th><th>Next hop type</th><th>Next hop "
+        "IP</th><th>Reason</th></tr></thead>\n<tbody>\n";
     for (const Json& route : refused) {
-      const std::string name = textOf(route, "route_table");
-      if (std::any_of(tables.begin(), tables.end(),
-                      [&](const Json& table) { return textOf(table, "azure_name") == name; }))
-        continue;
-      refusedRows(Json::array({route}), name, true);
+      if (orphan(route)) refusedRows(Json::array({route}), textOf(route, "route_table"), true);
     }
     out_ += "</tbody>\n</table>\n";
   }
@@ -491,12 +493,13 @@ void Page::routeTable(std::size_t s, std::size_t v, std::size_t t, const Json& t
           optionalCode(textOf(table, "copy_name")) + "</h5>\n<dl class=\"facts\">\n";
   std::string subnets;
   for (const Json& subnet : listOf(table, "subnets"))
-    subnets += (subnets.empty() ? "" : ", ") + escape(textOf(subnet, "name")) +
-               " (group " + escape(textOf(subnet, "gateway_group")) + ")";
+    subnets += (subnets.empty() ? "" : ", ") + escape(textOf(subnet, "name")) + " (group " +
+               escape(textOf(subnet, "gateway_group")) + ")";
   out_ += "<dt>Subnets</dt><dd>" + subnets + "</dd>\n";
-  for (const auto& [key, label] : {std::pair{"Main", "Main"}, std::pair{"ctrl_managed", "Controller managed"},
-                                   std::pair{"disable_bgp_propagation", "BGP propagation disabled"},
-                                   std::pair{"region", "Region"}}) {
+  for (const auto& [key, label] :
+       {std::pair{"Main", "Main"}, std::pair{"ctrl_managed", "Controller managed"},
+        std::pair{"disable_bgp_propagation", "BGP propagation disabled"},
+        std::pair{"region", "Region"}}) {
     if (const auto it = definition.find(key); it != definition.end())
       out_ += std::string("<dt>") + label + "</dt><dd>" + escape(scalarText(*it)) + "</dd>\n";
   }

@@ -8,7 +8,7 @@ namespace kxdiscover::html {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-constexpr std::string_view kWordJoiner = "\xE2\x81\xA0";  // U+2060, invisible
+constexpr std::string_view kWordJoiner = "\xE2\x81\xA0";   // U+2060, invisible
 
 // Whether the `&` at `at` begins what looks like a character reference ("&amp;", "&#60;").
 // Graphviz's SVG writer leaves those as they are instead of escaping the `&`, so a name
@@ -25,11 +25,21 @@ bool isControl(unsigned char c) { return (c < 0x20 && c != '\t' && c != '\n') ||
 // The XML/HTML escaping both the page and Graphviz's label parser need.
 void appendEscaped(std::string& out, char c) {
   switch (c) {
-    case '&': out += "&amp;"; break;
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
-    case '\'': out += "&#39;"; break;
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    case '\'':
+      out += "&#39;";
+      break;
     default:
       if (isControl(static_cast<unsigned char>(c))) {
         out += kReplacement;

@@ -121,8 +121,11 @@ NodeLook vnetNode(const Json& vnet) {
   const bool absent = status == "not_found" || status == "skipped";
   look.label = std::string("<<TABLE BORDER=\"") + (flagged ? "3" : "1") +
                "\" CELLBORDER=\"0\" CELLSPACING=\"0\" CELLPADDING=\"2\" STYLE=\"ROUNDED\" " +
-               "COLOR=\"" + (flagged ? kAlertInk : absent ? kMuted : kInk) + "\" BGCOLOR=\"" +
-               (absent ? "#eceff1" : "#ffffff") + "\">" + rows + "</TABLE>>";
+               "COLOR=\"" +
+               (flagged  ? kAlertInk
+                : absent ? kMuted
+                         : kInk) +
+               "\" BGCOLOR=\"" + (absent ? "#eceff1" : "#ffffff") + "\">" + rows + "</TABLE>>";
   return look;
 }
 
@@ -290,8 +293,8 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
 
   // The far side of a peering that leaves the subscription, when the report has that VNet.
   for (Edge& edge : edges) {
-    for (auto [end, from, to] : {std::tuple{&edge.fromA, &edge.a, &edge.b},
-                                 std::tuple{&edge.fromB, &edge.b, &edge.a}}) {
+    for (auto [end, from, to] :
+         {std::tuple{&edge.fromA, &edge.a, &edge.b}, std::tuple{&edge.fromB, &edge.b, &edge.a}}) {
       const VnetPlace* place = end->seen ? nullptr : index.vnet(*from);
       if (!place || !place->entry) continue;
       for (const Json& peering : listOf(*place->entry, "peerings")) {
@@ -315,8 +318,8 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     dot += "  " + nodeOf.at(id) + " [id=\"node-remote-" + std::to_string(s + 1) + "-" +
            nodeOf.at(id).substr(1) +
            "\", class=\"remote\", shape=box, style=\"rounded,dashed\", color=\"" + kMuted +
-           "\", fontcolor=\"" + kMuted + "\", tooltip=\"" + dotQuoted(textOf(*peering, "remote_vnet_id")) +
-           "\"";
+           "\", fontcolor=\"" + kMuted + "\", tooltip=\"" +
+           dotQuoted(textOf(*peering, "remote_vnet_id")) + "\"";
     if (place) dot += ", URL=\"#" + place->anchor + "\", target=\"_self\"";
     dot += ", label=<" + label + ">];\n";
     ++tally.remote;
@@ -329,8 +332,8 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     const std::string& stateA = edge.fromA.state;
     const std::string& stateB = edge.fromB.state;
     const bool bothSeen = edge.fromA.seen && edge.fromB.seen;
-    const bool connected = (!edge.fromA.seen || stateA == "Connected") &&
-                           (!edge.fromB.seen || stateB == "Connected");
+    const bool connected =
+        (!edge.fromA.seen || stateA == "Connected") && (!edge.fromB.seen || stateB == "Connected");
     classes += " " + stateClass(edge.fromA.seen ? stateA : stateB);
     if (!connected) classes += " not-connected";
     if (!bothSeen) classes += " one-sided";
@@ -338,8 +341,9 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     dot += "  " + nodeOf.at(edge.a) + " -- " + nodeOf.at(edge.b) + " [id=\"" +
            anchor("peering", s + 1, e + 1) + "\", class=\"" + classes + "\"";
     if (edge.cross) dot += std::string(", style=dashed, penwidth=1.6, color=\"") + kCrossInk + "\"";
-    if (!connected) dot += std::string(", penwidth=2, color=\"") + kAlertInk + "\", fontcolor=\"" +
-                           kAlertInk + "\"";
+    if (!connected)
+      dot +=
+          std::string(", penwidth=2, color=\"") + kAlertInk + "\", fontcolor=\"" + kAlertInk + "\"";
     if (bothSeen && stateA != stateB) {
       // Each side's own state at its end of the line.
       dot += ", taillabel=<" + dotLabelText(stateA.empty() ? "?" : stateA) + ">, headlabel=<" +

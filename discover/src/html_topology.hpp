@@ -44,15 +44,16 @@ class ReportIndex {
 
 /// How many nodes and edges a picture holds.
 struct TopologyCounts {
-  std::size_t vnets = 0;    ///< the subscription's VNet entries
-  std::size_t remote = 0;   ///< VNets of other subscriptions or outside the report
-  std::size_t peerings = 0; ///< peered pairs; both sides of a pair make one edge
+  std::size_t vnets = 0;     ///< the subscription's VNet entries
+  std::size_t remote = 0;    ///< VNets of other subscriptions or outside the report
+  std::size_t peerings = 0;  ///< peered pairs; both sides of a pair make one edge
 };
 
 /// Subscription `s` of `report` as a Graphviz graph: one node per VNet entry (name, address
 /// space, region, gateway marks, alerts), one node per VNet beyond it that a peering reaches,
 /// one edge per peered pair with the peering state of each side (the far side's from its own
-/// entry when the report has it); peerings that leave the subscription are drawn dashed.  Every text is escaped for DOT.
+/// entry when the report has it); peerings that leave the subscription are drawn dashed.  Every
+/// text is escaped for DOT.
 std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& index,
                         TopologyCounts* counts = nullptr);
 

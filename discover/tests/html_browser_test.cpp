@@ -69,8 +69,8 @@ TEST_F(DiscoverTest, HtmlReportsOpenCleanlyInChromium) {
 
   // The demo, replayed as scripts/demo.sh runs it, with both reports.
   const std::string demo = kSource + "/examples/demo/";
-  ProgramResult r = run({"--replay", demo + "demo.cassette.json", "--json", "report.json",
-                         "--html", "demo.html", demo + "discovery.yaml"},
+  ProgramResult r = run({"--replay", demo + "demo.cassette.json", "--json", "report.json", "--html",
+                         "demo.html", demo + "discovery.yaml"},
                         /*env=*/{});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("html report     demo.html"), std::string::npos) << r.out;
@@ -105,11 +105,13 @@ TEST_F(DiscoverTest, HtmlReportsOpenCleanlyInChromium) {
   fs::copy_file(path("demo.html"), kShots / "demo.html", fs::copy_options::overwrite_existing);
   std::string command = python() + " '" + kSource + "/discover/tests/html_browser.py' --shots '" +
                         kShots.string() + "'";
-  for (const auto& [name, expression] : kQueries) command += " --eval \"" + name + "=" + expression + "\"";
-  for (const char* page : {"demo.html", "hostile.html", "planted-error.html", "planted-request.html"})
+  for (const auto& [name, expression] : kQueries)
+    command += " --eval \"" + name + "=" + expression + "\"";
+  for (const char* page :
+       {"demo.html", "hostile.html", "planted-error.html", "planted-request.html"})
     command += " '" + path(page).string() + "'";
-  const int status = kx::test::runShell(command + " > '" + path("browser.json").string() + "' 2> '" +
-                                        path("browser.err").string() + "'");
+  const int status = kx::test::runShell(command + " > '" + path("browser.json").string() +
+                                        "' 2> '" + path("browser.err").string() + "'");
   ASSERT_EQ(status, 0) << readFile(path("browser.err"));
   const Json pages = Json::parse(readFile(path("browser.json")));
   ASSERT_EQ(pages.size(), 4u);

@@ -57,12 +57,9 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
 
 // Texts Azure names may hold that mean something to HTML, XML or Graphviz.
 const std::vector<std::string> kHostile{
-    "<script>alert(\"x&y\")</script>",
-    "a & b 'quoted' \"double\"",
-    R"(back\slash \N \G \L \n \" end\)",
-    "<b>bold</b> &amp; &#60;",
-    "]]> <!-- x --> {curly} [square] |pipe|",
-    "ünïcødé – 日本",
+    "<script>alert(\"x&y\")</script>",        "a & b 'quoted' \"double\"",
+    R"(back\slash \N \G \L \n \" end\)",      "<b>bold</b> &amp; &#60;",
+    "]]> <!-- x --> {curly} [square] |pipe|", "ünïcødé – 日本",
 };
 
 TEST(HtmlEscape, PageTextHoldsNoMarkup) {
@@ -74,7 +71,9 @@ TEST(HtmlEscape, PageTextHoldsNoMarkup) {
       {"<script>", "&lt;script&gt;"},
       {"a&b", "a&amp;b"},
       {"\"'", "&quot;&#39;"},
-      {std::string("nul\0bell\a", 9), "nul\xEF\xBF\xBD" "bell\xEF\xBF\xBD"},
+      {std::string("nul\0bell\a", 9),
+       "nul\xEF\xBF\xBD"
+       "bell\xEF\xBF\xBD"},
       {"tab\tline\n", "tab\tline\n"},
   };
   for (const auto& c : cases) {
@@ -89,9 +88,9 @@ TEST(HtmlEscape, GraphvizGivesBackEveryTextAsWritten) {
   html::GraphvizLayout graphviz;
   for (const std::string& text : kHostile) {
     SCOPED_TRACE(text);
-    const std::string svg = graphviz.svg(
-        "graph { n1 [shape=plain, URL=\"#x\", tooltip=\"" + html::dotQuoted(text) +
-        "\", label=<<TABLE><TR><TD>" + html::dotLabelText(text) + "</TD></TR></TABLE>>]; }");
+    const std::string svg = graphviz.svg("graph { n1 [shape=plain, URL=\"#x\", tooltip=\"" +
+                                         html::dotQuoted(text) + "\", label=<<TABLE><TR><TD>" +
+                                         html::dotLabelText(text) + "</TD></TR></TABLE>>]; }");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(svg, m, std::regex("<text[^>]*>([^<]*)</text>"))) << svg;
     EXPECT_EQ(visible(m[1]), text);
@@ -108,13 +107,17 @@ const std::string kSubA = "aaaaaaaa-0000-0000-0000-000000000001";
 const std::string kSubB = "bbbbbbbb-0000-0000-0000-000000000002";
 
 std::string vnetId(const std::string& sub, const std::string& name) {
-  return "/subscriptions/" + sub + "/resourceGroups/rg-net/providers/Microsoft.Network/"
-         "virtualNetworks/" + name;
+  return "/subscriptions/" + sub +
+         "/resourceGroups/rg-net/providers/Microsoft.Network/"
+         "virtualNetworks/" +
+         name;
 }
 
 std::string routeTableId(const std::string& sub, const std::string& name) {
-  return "/subscriptions/" + sub + "/resourceGroups/rg-net/providers/Microsoft.Network/"
-         "routeTables/" + name;
+  return "/subscriptions/" + sub +
+         "/resourceGroups/rg-net/providers/Microsoft.Network/"
+         "routeTables/" +
+         name;
 }
 
 Json peering(const std::string& name, const std::string& sub, const std::string& remote,
@@ -127,72 +130,112 @@ Json peering(const std::string& name, const std::string& sub, const std::string&
               {"state", state}};
 }
 
-Json vnet(const std::string& sub, const std::string& name, Json peerings, Json alerts = Json::array()) {
+Json vnet(const std::string& sub, const std::string& name, Json peerings,
+          Json alerts = Json::array()) {
   const std::string id = vnetId(sub, name);
-  return Json{{"name", name}, {"id", id}, {"resource_group", "rg-net"}, {"region", "eastus"},
-              {"address_space", {"10.0.0.0/16"}}, {"status", "completed"},
-              {"failed_step", nullptr}, {"failure", nullptr},
-              {"subnets", Json::array({Json{{"name", "web"}, {"id", id + "/subnets/web"},
-                                            {"address_prefixes", {"10.0.1.0/24"}},
-                                            {"route_table_id", routeTableId(sub, "rt-web")},
-                                            {"network_security_group_id", nullptr},
-                                            {"delegations", Json::array()},
-                                            {"gateway_group", "1"}}})},
-              {"peerings", std::move(peerings)},
-              {"gateways", {{"vng_reported", true}, {"vng", nullptr}, {"spoke_gateway_found", false}}},
-              {"route_tables", Json::array()}, {"refused_routes", Json::array()},
-              {"terraform_file", "./out/" + name + ".tfvars"},
-              {"alerts", std::move(alerts)}, {"errors", Json::array()}};
+  return Json{
+      {"name", name},
+      {"id", id},
+      {"resource_group", "rg-net"},
+      {"region", "eastus"},
+      {"address_space", {"10.0.0.0/16"}},
+      {"status", "completed"},
+      {"failed_step", nullptr},
+      {"failure", nullptr},
+      {"subnets", Json::array({Json{{"name", "web"},
+                                    {"id", id + "/subnets/web"},
+                                    {"address_prefixes", {"10.0.1.0/24"}},
+                                    {"route_table_id", routeTableId(sub, "rt-web")},
+                                    {"network_security_group_id", nullptr},
+                                    {"delegations", Json::array()},
+                                    {"gateway_group", "1"}}})},
+      {"peerings", std::move(peerings)},
+      {"gateways", {{"vng_reported", true}, {"vng", nullptr}, {"spoke_gateway_found", false}}},
+      {"route_tables", Json::array()},
+      {"refused_routes", Json::array()},
+      {"terraform_file", "./out/" + name + ".tfvars"},
+      {"alerts", std::move(alerts)},
+      {"errors", Json::array()}};
 }
 
 // Subscription A: a hub peered both ways with spoke-1 (Connected), with spoke-2 one way only
 // (Initiated), and with spoke-x of subscription B, which peers back (Disconnected); a
 // not-found VNet.  Subscription B: spoke-x, peered also with a VNet outside the report.
 Json sampleReport() {
-  Json hub = vnet(kSubA, "hub", Json::array({peering("to-1", kSubA, "spoke-1", "Connected"),
-                                             peering("to-2", kSubA, "spoke-2", "Initiated"),
-                                             peering("to-x", kSubB, "spoke-x", "Connected")}));
-  hub["gateways"]["vng"] = Json{{"name", "vpngw"}, {"type", "Vpn"}, {"resource_group", "rg-net"},
+  Json hub = vnet(kSubA, "hub",
+                  Json::array({peering("to-1", kSubA, "spoke-1", "Connected"),
+                               peering("to-2", kSubA, "spoke-2", "Initiated"),
+                               peering("to-x", kSubB, "spoke-x", "Connected")}));
+  hub["gateways"]["vng"] = Json{{"name", "vpngw"},
+                                {"type", "Vpn"},
+                                {"resource_group", "rg-net"},
                                 {"id", vnetId(kSubA, "vpngw")}};
-  hub["route_tables"] = Json::array({Json{
-      {"azure_id", routeTableId(kSubA, "rt-web")},
-      {"azure_name", "rt-web"},
-      {"copy_name", "corvanta-rt-web"},
-      {"subnets", Json::array({Json{{"name", "web"}, {"gateway_group", "1"}}})},
-      {"definition", {{"Main", "False"}, {"ctrl_managed", true}, {"region", "eastus"},
-                      {"disable_bgp_propagation", false},
-                      {"routes", {{"route_1", {{"name", "route_1"}, {"address_prefix", "10.9.0.0/16"},
-                                               {"next_hop_type", "VirtualAppliance"},
-                                               {"next_hop_in_ip_address", "10.0.0.4"}}}}},
-                      {"tags", {{"owner", "net"}}}}}}});
-  hub["refused_routes"] = Json::array(
-      {Json{{"route_table", "rt-web"}, {"prefix", "0.0.0.0/0"}, {"next_hop_type", "Internet"},
-            {"next_hop_ip", nullptr}, {"reason", "0.0.0.0/0 with nexthop Internet"}},
-       Json{{"route_table", "rt-gone"}, {"prefix", "10.0.0.0/8"}, {"next_hop_type", "VnetLocal"},
-            {"next_hop_ip", nullptr}, {"reason", "RFC1918 route"}}});
+  hub["route_tables"] =
+      Json::array({Json{{"azure_id", routeTableId(kSubA, "rt-web")},
+                        {"azure_name", "rt-web"},
+                        {"copy_name", "corvanta-rt-web"},
+                        {"subnets", Json::array({Json{{"name", "web"}, {"gateway_group", "1"}}})},
+                        {"definition",
+                         {{"Main", "False"},
+                          {"ctrl_managed", true},
+                          {"region", "eastus"},
+                          {"disable_bgp_propagation", false},
+                          {"routes",
+                           {{"route_1",
+                             {{"name", "route_1"},
+                              {"address_prefix", "10.9.0.0/16"},
+                              {"next_hop_type", "VirtualAppliance"},
+                              {"next_hop_in_ip_address", "10.0.0.4"}}}}},
+                          {"tags", {{"owner", "net"}}}}}}});
+  hub["refused_routes"] = Json::array({Json{{"route_table", "rt-web"},
+                                            {"prefix", "0.0.0.0/0"},
+                                            {"next_hop_type", "Internet"},
+                                            {"next_hop_ip", nullptr},
+                                            {"reason", "0.0.0.0/0 with nexthop Internet"}},
+                                       Json{{"route_table", "rt-gone"},
+                                            {"prefix", "10.0.0.0/8"},
+                                            {"next_hop_type", "VnetLocal"},
+                                            {"next_hop_ip", nullptr},
+                                            {"reason", "RFC1918 route"}}});
   Json spoke1 = vnet(kSubA, "spoke-1", Json::array({peering("to-hub", kSubA, "hub", "Connected")}),
                      Json::array({line("**Alert** VNet spoke-1 has 1 peering(s)")}));
   Json spoke2 = vnet(kSubA, "spoke-2", Json::array());
-  Json spokeX = vnet(kSubB, "spoke-x", Json::array({peering("to-hub", kSubA, "hub", "Disconnected"),
-                                                    peering("out", kSubB, "elsewhere", "Connected")}));
-  Json missing{{"name", "gone"}, {"status", "not_found"}, {"alerts", Json::array({line("**Alert** gone not found")})},
+  Json spokeX = vnet(kSubB, "spoke-x",
+                     Json::array({peering("to-hub", kSubA, "hub", "Disconnected"),
+                                  peering("out", kSubB, "elsewhere", "Connected")}));
+  Json missing{{"name", "gone"},
+               {"status", "not_found"},
+               {"alerts", Json::array({line("**Alert** gone not found")})},
                {"errors", Json::array()}};
   auto subscription = [](const std::string& id, const std::string& name, Json vnets) {
-    return Json{{"id", id}, {"account_name", name}, {"status", "completed"},
-                {"failures", Json::array()}, {"regions", {"eastus"}}, {"vnets", std::move(vnets)},
-                {"alerts", Json::array({line("**Alert** quota")})}, {"errors", Json::array()}};
+    return Json{{"id", id},
+                {"account_name", name},
+                {"status", "completed"},
+                {"failures", Json::array()},
+                {"regions", {"eastus"}},
+                {"vnets", std::move(vnets)},
+                {"alerts", Json::array({line("**Alert** quota")})},
+                {"errors", Json::array()}};
   };
-  return Json{{"schema", "kx-discover-report/1"},
-              {"tool", {{"name", "kx-discover"}, {"version", "0.1.0"}}},
-              {"started", "2024-05-01T14:03:27Z"}, {"finished", "2024-05-01T14:03:29Z"},
-              {"command_line", {"kx-discover", "x.yaml"}}, {"configuration", "x.yaml"},
-              {"status", "completed"}, {"interrupted", false},
-              {"summary", {{"alerts", 4}, {"errors", 0}, {"seconds", 1.5}}},
-              {"outputs", {{"log", "kx.log"}, {"alert_log", "kx.alert.log"}, {"terraform", Json::array()},
-                           {"report", nullptr}, {"cassette", nullptr}}},
-              {"subscriptions", Json::array({subscription(kSubA, "prod", {hub, spoke1, spoke2, missing}),
-                                             subscription(kSubB, "dev", {spokeX})})},
-              {"failures", Json::array()}};
+  return Json{
+      {"schema", "kx-discover-report/1"},
+      {"tool", {{"name", "kx-discover"}, {"version", "0.1.0"}}},
+      {"started", "2024-05-01T14:03:27Z"},
+      {"finished", "2024-05-01T14:03:29Z"},
+      {"command_line", {"kx-discover", "x.yaml"}},
+      {"configuration", "x.yaml"},
+      {"status", "completed"},
+      {"interrupted", false},
+      {"summary", {{"alerts", 4}, {"errors", 0}, {"seconds", 1.5}}},
+      {"outputs",
+       {{"log", "kx.log"},
+        {"alert_log", "kx.alert.log"},
+        {"terraform", Json::array()},
+        {"report", nullptr},
+        {"cassette", nullptr}}},
+      {"subscriptions", Json::array({subscription(kSubA, "prod", {hub, spoke1, spoke2, missing}),
+                                     subscription(kSubB, "dev", {spokeX})})},
+      {"failures", Json::array()}};
 }
 
 // The picture (the <svg> element) of subscription s, from 0.
@@ -238,7 +281,8 @@ TEST(HtmlReport, EveryLinkLeadsToAnIdOfThePage) {
   const std::string page = renderHtmlReport(sampleReport(), options);
   std::set<std::string> ids;
   const std::regex id("\\sid=\"([^\"]+)\"");
-  for (auto it = std::sregex_iterator(page.begin(), page.end(), id); it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), id); it != std::sregex_iterator();
+       ++it)
     ids.insert(unescapeXml((*it)[1]));
   std::size_t links = 0;
   const std::regex href("href=\"#([^\"]*)\"");
@@ -259,14 +303,17 @@ TEST(HtmlReport, RouteTablesShowKeptAndRefusedRoutesWithReasons) {
   EXPECT_EQ(occurrences(page, "<section class=\"route-table\""), 1u);
   EXPECT_EQ(occurrences(page, "<tr class=\"kept-route\">"), 1u);
   EXPECT_EQ(occurrences(page, "<tr class=\"refused-route\">"), 2u);
-  EXPECT_NE(page.find("<td class=\"reason\">0.0.0.0/0 with nexthop Internet</td>"), std::string::npos);
+  EXPECT_NE(page.find("<td class=\"reason\">0.0.0.0/0 with nexthop Internet</td>"),
+            std::string::npos);
   // A refused route of a table that is not re-created still shows, with its table.
   EXPECT_NE(page.find("<td>rt-gone</td><td>10.0.0.0/8</td>"), std::string::npos);
   // The subnet links to its table's section.
   EXPECT_NE(page.find("<a href=\"#rt-1-1-1\">rt-web</a>"), std::string::npos);
   // All alerts: three subscription and VNet lines of A, one of B.
   const std::string findings = page.substr(page.find("<section id=\"findings\">"));
-  EXPECT_EQ(occurrences(findings.substr(0, findings.find("</section>")), "<li class=\"finding alert\">"), 4u);
+  EXPECT_EQ(
+      occurrences(findings.substr(0, findings.find("</section>")), "<li class=\"finding alert\">"),
+      4u);
 }
 
 TEST(HtmlReport, HostileNamesStayText) {
