@@ -25,7 +25,8 @@ rm -rf build/demo-out
 status=0
 (cd build && env -u KX_DEMO_READER_SECRET -u KX_DEMO_PROD_SECRET \
   "$prefix/bin/kx-discover" --replay "$root/examples/demo/demo.cassette.json" \
-  --json demo-out/report.json "$root/examples/demo/discovery.yaml") || status=$?
+  --json demo-out/report.json --html demo-out/report.html \
+  "$root/examples/demo/discovery.yaml") || status=$?
 
 out=build/demo-out
 echo
@@ -36,6 +37,7 @@ find "$out/terraform" -name '*.tfvars' 2>/dev/null | sort | while read -r file; 
   echo "  terraform       $file"
 done
 echo "  report          $out/report.json   (its shape: docs/report.md)"
+echo "  HTML report     $out/report.html   (open it in a browser)"
 echo "demo: the command is $prefix/bin/kx-discover (--help lists every option);"
 echo "      README.md explains running it against Azure."
 exit "$status"

@@ -8,6 +8,9 @@ packages=(
   libspdlog-dev libfmt-dev libcli11-dev libsimdjson-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev zlib1g-dev
   curl
+  libgraphviz-dev
+  # The HTML report's test opens it in headless Chromium over the DevTools protocol.
+  chromium python3-websocket
 )
 
 missing=()

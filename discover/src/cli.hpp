@@ -46,5 +46,7 @@ class Cli {
 
 /// The discovery run (run_command.cpp).
 std::unique_ptr<Command> makeRunCommand();
+/// `html REPORT.json`: the HTML report of a recorded run (html_command.cpp).
+std::unique_ptr<Command> makeHtmlCommand();
 
 }  // namespace kxdiscover

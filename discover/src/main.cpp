@@ -9,5 +9,7 @@ int main(int argc, char** argv) {
   kxdiscover::Cli cli;
   cli.setDefault(kxdiscover::makeRunCommand());
   cli.add("diff", "What changed between two reports", kxdiscover::makeDiffCommand());
+  cli.add("html", "Make the HTML report of a recorded run from its JSON report",
+          kxdiscover::makeHtmlCommand());
   return cli.main(argc, argv, std::cout, std::cerr);
 }

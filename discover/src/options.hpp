@@ -25,6 +25,8 @@ struct RunOptions {
   std::optional<std::string> replay;
   std::optional<std::string> dataDir;
   std::optional<std::string> json;
+  /// The HTML report (html_report.hpp).
+  std::optional<std::string> html;
   /// Only these subscriptions; all of account_info when empty.
   std::vector<std::string> subscriptions;
   bool quiet = false;

@@ -48,6 +48,7 @@ struct RunOutputs {
   std::string alertLog;
   std::vector<std::string> terraformFiles;
   std::optional<std::string> report;
+  std::optional<std::string> html;
   std::optional<std::string> cassette;
 };
 

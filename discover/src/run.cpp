@@ -17,6 +17,7 @@
 #include "collab/logconf.hpp"
 #include "collab/text_form.hpp"
 #include "discovery_run.hpp"
+#include "html_report.hpp"
 #include "interrupt.hpp"
 #include "summary.hpp"
 
@@ -169,6 +170,7 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   if (options.record) outputs.cassette = *options.record;
   outputs.terraformFiles = run.terraformFiles();
   if (options.json) outputs.report = *options.json;
+  if (options.html) outputs.html = *options.html;
 
   RunFigures& figures = run.figures();
   figures.requests = session->requests();
@@ -177,7 +179,7 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
 
   const bool interrupted = run.interrupted();
   std::string status = interrupted ? "interrupted" : failed ? "failed" : "completed";
-  if (options.json) {
+  if (options.json || options.html) {
     Json report{{"schema", kReportSchema},
                 {"tool", {{"name", "kx-discover"}, {"version", KX_VERSION}}},
                 {"started", isoTime(startedAt)},
@@ -190,13 +192,17 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
                 {"outputs", outputsOf(outputs)},
                 {"subscriptions", run.subscriptionsReport()},
                 {"failures", run.failuresReport()}};
-    try {
-      writeFileAtomically(*options.json, report.dump(2) + "\n");
-    } catch (const std::exception& e) {
-      progress.problem(std::string("the report was not written: ") + e.what());
-      failed = true;
-      if (!interrupted) status = "failed";
-    }
+    auto write = [&](const std::string& path, const char* what, auto&& content) {
+      try {
+        writeFileAtomically(path, content());
+      } catch (const std::exception& e) {
+        progress.problem(std::string("the ") + what + " was not written: " + e.what());
+        failed = true;
+        if (!interrupted) status = "failed";
+      }
+    };
+    if (options.json) write(*options.json, "report", [&] { return report.dump(2) + "\n"; });
+    if (options.html) write(*options.html, "HTML report", [&] { return renderHtmlReport(report); });
   }
   if (!options.quiet)
     out << summaryText(status == "failed" ? "completed with failures" : status, figures, outputs)

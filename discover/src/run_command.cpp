@@ -30,6 +30,9 @@ class RunCommand final : public Command {
     } texts[] = {
         {"--json", &options_.json, "Write the JSON report (docs/report.md) to this file", "REPORT",
          nullptr},
+        {"--html", &options_.html,
+         "Write the HTML report (one self-contained page with the topology) to this file", "PAGE",
+         nullptr},
         {"--record", &options_.record,
          "Record the Azure traffic into this cassette (secrets and tokens removed)", "CASSETTE",
          nullptr},

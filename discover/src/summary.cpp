@@ -60,6 +60,7 @@ std::string summaryText(std::string_view status, const RunFigures& f, const RunO
                         : fmt::format("{} file(s) in {}", o.terraformFiles.size(),
                                       terraformFolders(o.terraformFiles)));
   if (o.report) line("report", *o.report);
+  if (o.html) line("html report", *o.html);
   if (o.cassette) line("cassette", *o.cassette);
   return out;
 }
