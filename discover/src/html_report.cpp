@@ -14,21 +14,11 @@ namespace kxdiscover {
 
 using collab::Json;
 using html::escape;
+using html::listOf;
+using html::textOf;
 using html::ReportIndex;
 
 namespace {
-
-// Members as the page needs them: whatever is missing or of another type is empty.
-std::string textOf(const Json& object, const char* key) {
-  const auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-const Json& listOf(const Json& object, const char* key) {
-  static const Json kEmpty = Json::array();
-  const auto it = object.find(key);
-  return it != object.end() && it->is_array() ? *it : kEmpty;
-}
 
 const Json& objectOf(const Json& object, const char* key) {
   static const Json kEmpty = Json::object();

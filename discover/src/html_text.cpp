@@ -106,4 +106,15 @@ std::string anchor(std::string_view prefix, std::size_t a, std::size_t b, std::s
   return out;
 }
 
+std::string textOf(const collab::Json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+const collab::Json& listOf(const collab::Json& object, const char* key) {
+  static const collab::Json kEmpty = collab::Json::array();
+  const auto it = object.find(key);
+  return it != object.end() && it->is_array() ? *it : kEmpty;
+}
+
 }  // namespace kxdiscover::html

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "collab/json.hpp"
+
 namespace kxdiscover::html {
 
 /// `text` as HTML element content or a quoted attribute value: `&`, `<`, `>`, `"` and `'`
@@ -29,5 +31,11 @@ std::string dotQuoted(std::string_view text);
 /// A fragment id made of [a-z0-9-] from parts that are already plain (numbers, fixed words).
 std::string anchor(std::string_view prefix, std::size_t a, std::size_t b = SIZE_MAX,
                    std::size_t c = SIZE_MAX);
+
+/// A report's member as text, or "" when it is missing, null or not text: the page and its
+/// pictures are drawn from whatever a report holds, so a later shape still renders.
+std::string textOf(const collab::Json& object, const char* key);
+/// A report's member as a list; an empty one when it is missing or not a list.
+const collab::Json& listOf(const collab::Json& object, const char* key);
 
 }  // namespace kxdiscover::html

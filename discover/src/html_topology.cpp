@@ -24,18 +24,6 @@ std::string lower(std::string_view text) {
   return out;
 }
 
-// A member as text, or "" when it is missing, null or not text: a picture is drawn from
-// whatever a report holds.
-std::string textOf(const Json& object, const char* key) {
-  const auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-const Json& listOf(const Json& object, const char* key) {
-  static const Json kEmpty = Json::array();
-  const auto it = object.find(key);
-  return it != object.end() && it->is_array() ? *it : kEmpty;
-}
 
 std::size_t countOf(const Json& object, const char* key) { return listOf(object, key).size(); }
 
