@@ -6,6 +6,7 @@
 
 #include "atomic_file.hpp"
 #include "cli.hpp"
+#include "html_changes.hpp"
 #include "html_report.hpp"
 #include "options.hpp"
 
@@ -22,6 +23,9 @@ class HtmlCommand final : public Command {
         ->check(CLI::Validator(CLI::ExistingFile).description(""));
     app.add_option("-o,--output", output_, "The page to write (default: REPORT with .html)")
         ->type_name("PAGE");
+    app.add_option("--previous", previous_,
+                   "Add a section of the changes since this earlier JSON report")
+        ->type_name("OLD.json");
   }
 
   int run(const std::vector<std::string>&, std::ostream& out, std::ostream& err) override {
@@ -38,8 +42,20 @@ class HtmlCommand final : public Command {
       err << "kx-discover: " << report_ << ": " << e.what() << std::endl;
       return kExitConfiguration;
     }
+    HtmlReportOptions options;
+    if (!previous_.empty()) {
+      // Both reports are checked as `kx-discover diff` checks them; a stale or foreign earlier
+      // report is refused rather than silently left out of the page.
+      try {
+        options.extraSections.push_back(
+            changesSection(diffReports(loadReport(previous_), reportFromJson(report, report_))));
+      } catch (const std::exception& e) {
+        err << "kx-discover: " << e.what() << std::endl;
+        return kExitConfiguration;
+      }
+    }
     try {
-      writeFileAtomically(output, renderHtmlReport(report));
+      writeFileAtomically(output, renderHtmlReport(report, options));
     } catch (const std::exception& e) {
       err << "kx-discover: " << report_ << ": " << e.what() << std::endl;
       return kExitConfiguration;
@@ -51,6 +67,7 @@ class HtmlCommand final : public Command {
  private:
   std::string report_;
   std::string output_;
+  std::string previous_;
 };
 
 }  // namespace

@@ -39,6 +39,8 @@ void checkRunOptions(const RunOptions& options) {
         "(and may record it) or replays a recording");
   checkEndpoint("--arm-endpoint", options.armEndpoint);
   checkEndpoint("--login-endpoint", options.loginEndpoint);
+  if (options.previous && !options.html)
+    throw UsageError("--previous names the earlier report the HTML report (--html) compares with");
 }
 
 }  // namespace kxdiscover

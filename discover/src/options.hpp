@@ -27,6 +27,8 @@ struct RunOptions {
   std::optional<std::string> json;
   /// The HTML report (html_report.hpp).
   std::optional<std::string> html;
+  /// An earlier JSON report: the HTML report then lists the changes since it.
+  std::optional<std::string> previous;
   /// Only these subscriptions; all of account_info when empty.
   std::vector<std::string> subscriptions;
   bool quiet = false;

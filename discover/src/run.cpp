@@ -17,6 +17,7 @@
 #include "collab/logconf.hpp"
 #include "collab/text_form.hpp"
 #include "discovery_run.hpp"
+#include "html_changes.hpp"
 #include "html_report.hpp"
 #include "interrupt.hpp"
 #include "summary.hpp"
@@ -108,6 +109,14 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
     session.emplace(options, [&progress](std::size_t n) { progress.requests(n); });
   } catch (const UsageError& e) {
     return fail(kExitUsage, e.what());
+  }
+  // An earlier report that cannot be compared is found now, not after a long run.
+  if (options.previous) {
+    try {
+      loadReport(*options.previous);
+    } catch (const ReportReadError& e) {
+      return fail(kExitUsage, e.what());
+    }
   }
 
   Json data;
@@ -202,7 +211,15 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
       }
     };
     if (options.json) write(*options.json, "report", [&] { return report.dump(2) + "\n"; });
-    if (options.html) write(*options.html, "HTML report", [&] { return renderHtmlReport(report); });
+    if (options.html)
+      write(*options.html, "HTML report", [&] {
+        HtmlReportOptions page;
+        if (options.previous)
+          page.extraSections.push_back(changesSection(diffReports(
+              loadReport(*options.previous),
+              reportFromJson(report, options.json ? *options.json : std::string("this run")))));
+        return renderHtmlReport(report, page);
+      });
   }
   if (!options.quiet)
     out << summaryText(status == "failed" ? "completed with failures" : status, figures, outputs)

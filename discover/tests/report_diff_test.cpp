@@ -141,7 +141,9 @@ TEST_F(DiffTest, ListsEveryKindOfDriftBetweenTwoRuns) {
   serve();
   ASSERT_EQ(run({"--quiet", "--json", "old.json", "discovery.yaml"}).status, 0);
   server_->setEstate(driftedEstate());
-  ASSERT_EQ(run({"--quiet", "--json", "new.json", "discovery.yaml"}).status, 0);
+  const ProgramResult second = run({"--quiet", "--html", "new.html", "--previous", "old.json",
+                                    "--json", "new.json", "discovery.yaml"});
+  ASSERT_EQ(second.status, 0) << second.err;
 
   const ProgramResult text = diff({"old.json", "new.json"});
   ASSERT_EQ(text.status, 1) << text.err;
@@ -195,6 +197,27 @@ TEST_F(DiffTest, ListsEveryKindOfDriftBetweenTwoRuns) {
     });
     EXPECT_NE(match, reversed.end());
   }
+
+  // The HTML report of the run lists the same changes, escaped, and the page made later from
+  // the two JSON reports holds the same section.
+  auto changesOf = [&](const std::string& page) {
+    const std::string html = readFile(path(page));
+    const std::size_t at = html.find("<section class=\"extra\" id=\"changes\">");
+    return at == std::string::npos ? std::string() : html.substr(at, html.find("</section>", at) - at);
+  };
+  const std::string section = changesOf("new.html");
+  std::size_t rows = 0;
+  for (std::size_t at = section.find("<tr class=\"change "); at != std::string::npos;
+       at = section.find("<tr class=\"change ", at + 1))
+    ++rows;
+  EXPECT_EQ(rows, changes.size());
+  EXPECT_NE(section.find("~ route table rt-web renamed corvanta-web-routes -&gt; "
+                         "corvanta-frontend-routes"),
+            std::string::npos);
+  const ProgramResult page = Program(dir_, {"html", "new.json", "-o", "again.html", "--previous",
+                                            "old.json"}, {}).wait();
+  ASSERT_EQ(page.status, 0) << page.err;
+  EXPECT_EQ(changesOf("again.html"), section);
 
   // The same report twice: nothing changed, and a pipeline may go on.
   const ProgramResult same = diff({"new.json", "new.json"});
