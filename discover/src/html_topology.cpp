@@ -352,13 +352,25 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
   return dot;
 }
 
-GraphvizLayout::GraphvizLayout() : gvc_(gvContext()) {
+namespace {
+
+// One Graphviz context serves the process, made on first use and never freed: Graphviz's pango
+// text plugin keeps font data from the first context and reads it again after that context is
+// freed, so a second page laid out in the same process would read freed memory.
+GVC_t* processContext() {
+  static GVC_t* const gvc = gvContext();
+  return gvc;
+}
+
+}  // namespace
+
+GraphvizLayout::GraphvizLayout() : gvc_(processContext()) {
   if (!gvc_) throw std::runtime_error("Graphviz could not be set up (gvContext failed)");
   // Warnings would go to standard error; a failure is reported through aglasterr().
   agseterr(AGERR);
 }
 
-GraphvizLayout::~GraphvizLayout() { gvFreeContext(gvc_); }
+GraphvizLayout::~GraphvizLayout() = default;
 
 std::string GraphvizLayout::svg(const std::string& dot) {
   auto failure = [](const char* what) {
