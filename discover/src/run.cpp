@@ -110,10 +110,12 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   } catch (const UsageError& e) {
     return fail(kExitUsage, e.what());
   }
-  // An earlier report that cannot be compared is found now, not after a long run.
+  // An earlier report that cannot be compared is found now, not after a long run; it is read
+  // once and kept for the HTML report's changes section.
+  std::optional<LoadedReport> previous;
   if (options.previous) {
     try {
-      loadReport(*options.previous);
+      previous = loadReport(*options.previous);
     } catch (const ReportReadError& e) {
       return fail(kExitUsage, e.what());
     }
@@ -214,9 +216,9 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
     if (options.html)
       write(*options.html, "HTML report", [&] {
         HtmlReportOptions page;
-        if (options.previous)
+        if (previous)
           page.extraSections.push_back(changesSection(diffReports(
-              loadReport(*options.previous),
+              *previous,
               reportFromJson(report, options.json ? *options.json : std::string("this run")))));
         return renderHtmlReport(report, page);
       });
