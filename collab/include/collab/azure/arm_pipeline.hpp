@@ -48,9 +48,9 @@ struct ReadPacing {
 
 struct ArmPipelineOptions {
   RetryOptions retry;
-  ReadPacing pacing;
   /// Absent: the Resource Manager endpoint in force when the pipeline is built.
   std::optional<std::string> resourceManager;
+  ReadPacing pacing;
 };
 
 class COLLAB_EXPORT ArmPipeline {
