@@ -1,5 +1,6 @@
 #include "counting_transport.hpp"
 
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -25,31 +26,80 @@ bool CountingTransport::isRetry(const az::HttpRequest& request) {
   return !lastFailedAnonymous_.empty() && lastFailedAnonymous_ == anonymousKey(request);
 }
 
-az::HttpResponse CountingTransport::send(const az::HttpRequest& request) {
+bool CountingTransport::admit(const az::HttpRequest& request) {
   if (stop_ && stop_())
     throw az::TransportError(request.method, request.url, "interrupted by the operator", false);
-  const bool anonymous = !request.headers.contains("x-ms-client-request-id");
-  {
-    std::lock_guard lock(mutex_);
-    ++requests_;
-    if (isRetry(request)) ++retries_;
-  }
-  const auto remember = [&](bool failed) {
-    if (!anonymous) return;
+  std::lock_guard lock(mutex_);
+  ++requests_;
+  if (isRetry(request)) ++retries_;
+  return !request.headers.contains("x-ms-client-request-id");
+}
+
+void CountingTransport::settle(const az::HttpRequest& request, bool anonymous, bool failed) {
+  if (anonymous) {
     std::lock_guard lock(mutex_);
     lastFailedAnonymous_ = failed ? anonymousKey(request) : std::string();
-  };
+  }
+  if (onRequest_) onRequest_();
+}
+
+az::HttpResponse CountingTransport::send(const az::HttpRequest& request) {
+  const bool anonymous = admit(request);
   az::HttpResponse response;
   try {
     response = inner_->send(request);
   } catch (...) {
-    remember(true);
-    if (onRequest_) onRequest_();
+    settle(request, anonymous, true);
     throw;
   }
-  remember(!response.ok());
-  if (onRequest_) onRequest_();
+  settle(request, anonymous, !response.ok());
   return response;
+}
+
+namespace {
+
+// Settles the count when the answer is collected (or the transfer abandoned).
+class CountedSend final : public az::PendingSend {
+ public:
+  using Settle = std::function<void(bool failed)>;
+  CountedSend(std::unique_ptr<az::PendingSend> inner, Settle settle)
+      : inner_(std::move(inner)), settle_(std::move(settle)) {}
+  ~CountedSend() override {
+    if (settle_) settle_(true);
+  }
+  void poll() override { inner_->poll(); }
+  az::HttpResponse finish() override {
+    Settle settle = std::exchange(settle_, nullptr);
+    az::HttpResponse response;
+    try {
+      response = inner_->finish();
+    } catch (...) {
+      settle(true);
+      throw;
+    }
+    settle(!response.ok());
+    return response;
+  }
+
+ private:
+  std::unique_ptr<az::PendingSend> inner_;
+  Settle settle_;
+};
+
+}  // namespace
+
+std::unique_ptr<az::PendingSend> CountingTransport::start(const az::HttpRequest& request) {
+  const bool anonymous = admit(request);
+  std::unique_ptr<az::PendingSend> inner;
+  try {
+    inner = inner_->start(request);
+  } catch (...) {
+    settle(request, anonymous, true);
+    throw;
+  }
+  return std::make_unique<CountedSend>(
+      std::move(inner), [this, request = anonymous ? request : az::HttpRequest{},
+                         anonymous](bool failed) { settle(request, anonymous, failed); });
 }
 
 std::size_t CountingTransport::requests() const {

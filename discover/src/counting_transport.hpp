@@ -27,6 +27,10 @@ class CountingTransport final : public collab::azure::Transport {
                     std::function<void()> onRequest);
 
   collab::azure::HttpResponse send(const collab::azure::HttpRequest& request) override;
+  /// Counted when started, like `send`; the progress call comes when the answer is collected
+  /// or the transfer abandoned.
+  std::unique_ptr<collab::azure::PendingSend> start(
+      const collab::azure::HttpRequest& request) override;
   bool offline() const noexcept override { return inner_->offline(); }
 
   /// Requests handed to the inner transport, retries included.
@@ -35,6 +39,10 @@ class CountingTransport final : public collab::azure::Transport {
   std::size_t retries() const;
 
  private:
+  /// Checks for a stop, counts the request; true when it carries no request id.
+  bool admit(const collab::azure::HttpRequest& request);
+  /// After the answer (or its failure): remembers a failed anonymous request, reports progress.
+  void settle(const collab::azure::HttpRequest& request, bool anonymous, bool failed);
   bool isRetry(const collab::azure::HttpRequest& request);
 
   std::shared_ptr<collab::azure::Transport> inner_;

@@ -46,7 +46,10 @@ TEST(CountingTransport, CountsRepeatsOfArmCallsAndTokenRequestsAsRetries) {
   const Json& principal = estate["tenants"][0]["principals"][0];
   auto credential = std::make_shared<az::ClientSecretCredential>(
       estate["tenants"][0]["tenantId"], principal["appId"], principal["secret"], options);
-  az::ResourceManagementClient client(credential, kProd, {noWaiting(), server.baseUrl()}, counter);
+  az::ArmPipelineOptions arm;
+  arm.retry = noWaiting();
+  arm.resourceManager = server.baseUrl();
+  az::ResourceManagementClient client(credential, kProd, arm, counter);
 
   EXPECT_EQ(client.resource_groups.list().size(), 3u);
   // token 503, token 200, resource groups 503, resource groups 200.

@@ -130,7 +130,7 @@ void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& r
   }
   if (fault && fault->action == Fault::Action::Delay) {
     std::this_thread::sleep_for(fault->delay);
-  } else if (fault) {
+  } else if (fault && fault->action == Fault::Action::Fail) {
     armError(res, fault->status, fault->code,
              "Injected failure of " + route.operation + " (" + req.method + " " + req.path + ")");
     if (fault->retryAfterSeconds) {
@@ -140,10 +140,33 @@ void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& r
     return;
   }
   answer(route, req, res);
+  if (fault && fault->action == Fault::Action::Truncate) cutShort(res);
   // Logged before httplib writes the answer: a client never sees an answer whose request is
   // not yet in the log.
   // httplib fills in 200 for a handler that set no status, after the handler returns.
   record(req, route.operation, res.status == -1 ? 200 : res.status);
+}
+
+void EstateServer::Impl::cutShort(httplib::Response& res) {
+  if (!res.content_provider_) {
+    // A body held whole: served through a provider like the list pages.
+    auto body = std::make_shared<std::string>(std::move(res.body));
+    res.body.clear();
+    std::string type = res.get_header_value("Content-Type");
+    res.headers.erase("Content-Type");
+    res.set_content_provider(body->size(), type.c_str(),
+                             [body](std::size_t offset, std::size_t length,
+                                    httplib::DataSink& sink) {
+                               return sink.write(body->data() + offset, length);
+                             });
+  }
+  // The provider is asked for the first half only, then fails: httplib drops the connection.
+  const std::size_t half = res.content_length_ / 2;
+  res.content_provider_ = [inner = std::move(res.content_provider_), half](
+                              std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+    if (offset >= half) return false;
+    return inner(offset, std::min(length, half - offset), sink);
+  };
 }
 
 const Fault* EstateServer::Impl::faultFor(const std::string& operation, const std::string& target) {

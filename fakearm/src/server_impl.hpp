@@ -81,6 +81,8 @@ struct EstateServer::Impl {
 
   // Bookkeeping, each under `mutex`.
   const Fault* faultFor(const std::string& operation, const std::string& target);
+  /// Makes the answer in `res` break off half-way through its body.
+  static void cutShort(httplib::Response& res);
   std::optional<std::size_t> principalOf(const detail::ServedEstate& estate,
                                          const httplib::Request& req, httplib::Response& res);
   bool admit(const detail::Route& route, const detail::Principal& principal,

@@ -1,12 +1,15 @@
 #include "collab/azure/arm_pipeline.hpp"
 
 #include <cctype>
+#include <charconv>
 #include <set>
+#include <thread>
 
 #include "collab/azure/arm_error.hpp"
 #include "collab/azure/azure_endpoints.hpp"
 #include "collab/errors.hpp"
 #include "collab/log.hpp"
+#include "page_link.hpp"
 #include "retry_loop.hpp"
 #include "text_util.hpp"
 
@@ -73,6 +76,7 @@ ArmPipeline::ArmPipeline(std::shared_ptr<TokenCredential> credential, ArmPipelin
     : credential_(std::move(credential)),
       transport_(transport ? std::move(transport) : defaultTransport()),
       retry_(std::move(options.retry)),
+      pacing_(options.pacing),
       resourceManager_(options.resourceManager ? *options.resourceManager
                                                : currentEndpoints().resourceManager),
       random_(std::random_device{}()) {
@@ -101,11 +105,53 @@ std::string ArmPipeline::newRequestId() {
   return text;
 }
 
-HttpResponse ArmPipeline::send(std::string_view method, std::string_view target,
-                               const std::optional<std::string>& jsonBody, bool repeatable) {
+// One logical call: its request (kept across attempts), retry bookkeeping and token.
+struct ArmPipeline::Call {
+  Call(const RetryOptions& retry, std::mt19937_64& random) : loop(retry, random) {}
+
   HttpRequest request;
+  std::string what;
+  bool repeatable = true;
+  detail::RetryLoop loop;
+  AccessToken token;
+  bool refreshed = false;
+  int sent = 0;
+  /// The first attempt, sent by `begin` and not yet collected.
+  std::unique_ptr<PendingSend> first;
+};
+
+std::chrono::milliseconds ArmPipeline::paceDelay() const {
+  using std::chrono::milliseconds;
+  if (pacing_.reserve <= 0 || pacing_.refillPerSecond <= 0 || !readsLeft_ ||
+      *readsLeft_ >= pacing_.reserve) {
+    return milliseconds(0);
+  }
+  // Enough for the budget to hold `reserve` reads again once this one has taken its own.
+  const double seconds = (pacing_.reserve + 1 - *readsLeft_) / pacing_.refillPerSecond;
+  const auto needed = milliseconds(static_cast<std::int64_t>(seconds * 1000.0 + 0.999));
+  const auto now = retry_.clock ? retry_.clock() : std::chrono::system_clock::now();
+  const auto passed = std::chrono::duration_cast<milliseconds>(now - readsLeftAt_);
+  return passed >= needed ? milliseconds(0) : needed - passed;
+}
+
+void ArmPipeline::noteReadBudget(const HttpResponse& response) {
+  std::optional<std::string> left = response.headers.get("x-ms-ratelimit-remaining-subscription-reads");
+  if (!left) return;
+  int value = 0;
+  const std::string_view text = detail::trimBlank(*left);
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || text.empty()) return;
+  readsLeft_ = value;
+  readsLeftAt_ = retry_.clock ? retry_.clock() : std::chrono::system_clock::now();
+}
+
+std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, std::string url,
+                                                      const std::optional<std::string>& jsonBody,
+                                                      bool repeatable) {
+  auto call = std::make_unique<Call>(retry_, random_);
+  HttpRequest& request = call->request;
   request.method = std::string(method);
-  request.url = resolve(target);
+  request.url = std::move(url);
   request.headers.set("Accept", "application/json");
   request.headers.set("x-ms-client-request-id", newRequestId());
   request.freshConnection = !repeatable;
@@ -113,78 +159,143 @@ HttpResponse ArmPipeline::send(std::string_view method, std::string_view target,
     request.headers.set("Content-Type", "application/json");
     request.body = *jsonBody;
   }
-  const std::string what = "ARM " + request.method + " " + pathAndQuery(request.url, true);
+  call->what = "ARM " + request.method + " " + pathAndQuery(request.url, true);
+  call->repeatable = repeatable;
+  call->token = credential_->getToken(false);
+  if (request.method == "GET") {
+    if (auto wait = paceDelay(); wait.count() > 0) {
+      getLogger("netscout")->debug("{}: {} reads left in the budget; pacing by {:.3f} s", call->what,
+                                   *readsLeft_, static_cast<double>(wait.count()) / 1000.0);
+      if (retry_.sleeper) {
+        retry_.sleeper(wait);
+      } else {
+        std::this_thread::sleep_for(wait);
+      }
+    }
+  }
+  request.headers.set("Authorization", "Bearer " + call->token.token);
+  ++call->sent;
+  call->first = transport_->start(request);
+  return call;
+}
 
-  detail::RetryLoop loop(retry_, random_);
-  AccessToken token = credential_->getToken(false);
-  bool refreshed = false;
-  int sent = 0;
+HttpResponse ArmPipeline::complete(Call& call) {
+  HttpRequest& request = call.request;
   for (;;) {
-    request.headers.set("Authorization", "Bearer " + token.token);
     HttpResponse response;
-    ++sent;
     try {
-      response = transport_->send(request);
+      if (call.first) {
+        std::unique_ptr<PendingSend> first = std::move(call.first);
+        response = first->finish();
+      } else {
+        request.headers.set("Authorization", "Bearer " + call.token.token);
+        ++call.sent;
+        response = transport_->send(request);
+      }
     } catch (const TransportError& error) {
-      if (error.retryable() && repeatable &&
-          loop.waitBeforeRetry(nullptr, what, "failed (" + error.detail() + ")")) {
-        token = credential_->getToken(false);
+      if (error.retryable() && call.repeatable &&
+          call.loop.waitBeforeRetry(nullptr, call.what, "failed (" + error.detail() + ")")) {
+        call.token = credential_->getToken(false);
         continue;
       }
       throw;
     }
+    if (request.method == "GET") noteReadBudget(response);
     if (response.ok()) return response;
 
-    if (response.status == 401 && !refreshed) {
-      refreshed = true;
+    if (response.status == 401 && !call.refreshed) {
+      call.refreshed = true;
       AccessToken fresh = credential_->getToken(true);
-      if (fresh.token != token.token) {
-        getLogger("netscout")->warn("{} answered HTTP 401; retrying once with a fresh token", what);
-        token = std::move(fresh);
+      if (fresh.token != call.token.token) {
+        getLogger("netscout")->warn("{} answered HTTP 401; retrying once with a fresh token",
+                                    call.what);
+        call.token = std::move(fresh);
         continue;
       }
     }
-    if (isRetryableStatus(response.status) && (repeatable || response.status == 429) &&
-        loop.waitBeforeRetry(&response.headers, what,
-                             "answered HTTP " + std::to_string(response.status))) {
-      token = credential_->getToken(false);
+    if (isRetryableStatus(response.status) && (call.repeatable || response.status == 429) &&
+        call.loop.waitBeforeRetry(&response.headers, call.what,
+                                  "answered HTTP " + std::to_string(response.status))) {
+      call.token = credential_->getToken(false);
       continue;
     }
-    throw ArmError(request.method, request.url, response, sent);
+    throw ArmError(request.method, request.url, response, call.sent);
   }
+}
+
+HttpResponse ArmPipeline::send(std::string_view method, std::string_view target,
+                               const std::optional<std::string>& jsonBody, bool repeatable) {
+  return complete(*begin(method, resolve(target), jsonBody, repeatable));
 }
 
 void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage) {
   std::set<std::string> fetched;
-  std::string url = resolve(first);
   // Pages are fetched with the bearer token, so every page must come from the Resource
   // Manager endpoint itself: a next link elsewhere (a tampered or misdirected answer) would
   // hand the token to whoever it names.  A replay sends nothing, so it follows recorded links
   // whatever endpoint they were recorded under.
   const std::optional<std::string> home = originOf(resourceManager_);
   const bool checkOrigin = !transport_->offline();
+  const auto isHome = [&](const std::string& url) {
+    if (!checkOrigin) return true;
+    std::optional<std::string> origin = originOf(url);
+    return origin && origin == home;
+  };
   HttpResponse meta;
+  const auto requireHome = [&](const std::string& url) {
+    if (isHome(url)) return;
+    std::optional<std::string> origin = originOf(url);
+    throw ArmError("GET", url, meta, "ForeignNextLink",
+                   "refusing to fetch a list page from " +
+                       (origin ? *origin : std::string("an address that is not a plain URL")) +
+                       ", which is not the Resource Manager endpoint " +
+                       home.value_or(resourceManager_) +
+                       "; the bearer token is only sent to that endpoint");
+  };
+  // A path is taken on the endpoint; anything else verbatim, for the check above to judge.
+  const auto locate = [&](std::string_view link) {
+    return startsWith(link, "/") ? resolve(link) : std::string(link);
+  };
+
+  std::string url = resolve(first);
+  requireHome(url);
+  std::unique_ptr<Call> call = begin("GET", resolve(url), std::nullopt, true);
   for (;;) {
-    if (std::optional<std::string> origin = originOf(url);
-        checkOrigin && (!origin || origin != home)) {
-      throw ArmError("GET", url, meta, "ForeignNextLink",
-                     "refusing to fetch a list page from " +
-                         (origin ? *origin : std::string("an address that is not a plain URL")) +
-                         ", which is not the Resource Manager endpoint " +
-                         home.value_or(resourceManager_) +
-                         "; the bearer token is only sent to that endpoint");
-    }
-    HttpResponse page = get(url);
+    HttpResponse page = complete(*call);
+    call.reset();
     fetched.insert(url);
     meta = HttpResponse{page.status, page.headers, {}};
+
+    // The next page is sent for before this one is read, unless the read budget asks for a
+    // pause (reading this page then counts towards it) or anything about the link is doubtful
+    // (the serial path below then decides, and reports, exactly as without the overlap).
+    std::unique_ptr<Call> ahead;
+    std::string aheadUrl;
+    if (auto link = detail::trailingNextLink(page.body); link && !link->empty()) {
+      aheadUrl = locate(*link);
+      if (!fetched.count(aheadUrl) && isHome(aheadUrl) && paceDelay().count() == 0) {
+        try {
+          ahead = begin("GET", resolve(aheadUrl), std::nullopt, true);
+        } catch (const std::exception&) {
+          ahead.reset();
+        }
+      }
+    }
+
     std::optional<std::string> next = onPage(url, std::move(page));
     if (!next || next->empty()) return;
-    // A path is taken on the endpoint; anything else verbatim, for the check above to judge.
-    url = startsWith(*next, "/") ? resolve(*next) : *next;
+    url = locate(*next);
     if (fetched.count(url)) {
       throw ArmError("GET", url, meta, "RepeatedNextLink",
                      "the next link names a page already fetched in this listing");
     }
+    if (ahead && aheadUrl == url) {
+      call = std::move(ahead);
+      continue;
+    }
+    ahead.reset();
+    requireHome(url);
+    call = begin("GET", resolve(url), std::nullopt, true);
   }
 }
 

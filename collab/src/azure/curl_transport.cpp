@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <charconv>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -161,23 +162,21 @@ size_t writeBody(char* data, size_t size, size_t count, void* target) {
   return size * count;
 }
 
-size_t writeHeader(char* data, size_t size, size_t count, void* target) {
-  auto* headers = static_cast<HttpHeaders*>(target);
-  std::string_view line(data, size * count);
+// Adds one received header line to `headers`.
+void addHeaderLine(std::string_view line, HttpHeaders& headers) {
   if (line.rfind("HTTP/", 0) == 0) {
     // A new status line: an interim (1xx) answer came first, its headers do not count.
-    *headers = HttpHeaders{};
-  } else if (!line.empty() && (line.front() == ' ' || line.front() == '\t') && !headers->empty()) {
+    headers = HttpHeaders{};
+  } else if (!line.empty() && (line.front() == ' ' || line.front() == '\t') && !headers.empty()) {
     // Obsolete line folding: continues the previous field.
-    auto fields = headers->fields();
+    auto fields = headers.fields();
     fields.back().second += " " + trim(line);
     HttpHeaders rebuilt;
     for (auto& [n, v] : fields) rebuilt.add(std::move(n), std::move(v));
-    *headers = std::move(rebuilt);
+    headers = std::move(rebuilt);
   } else if (std::size_t colon = line.find(':'); colon != std::string_view::npos) {
-    headers->add(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
+    headers.add(trim(line.substr(0, colon)), trim(line.substr(colon + 1)));
   }
-  return size * count;
 }
 
 // Counts how often libcurl is about to put the request on a connection.  libcurl sends a
@@ -218,7 +217,195 @@ CurlTransport::CurlTransport(CurlTransportOptions options) : options_(std::move(
 
 CurlTransport::~CurlTransport() = default;
 
-HttpResponse CurlTransport::send(const HttpRequest& request) {
+namespace {
+
+// One transfer on one easy handle, driven through a multi handle of its own so that the caller
+// can return between sending the request and reading the answer.  Everything libcurl points
+// into (the URL, header list, body, buffers) lives here, at a fixed address.
+class CurlTransfer final : public PendingSend {
+ public:
+  CurlTransfer(const HttpRequest& request, std::unique_ptr<CURLU, UrlDeleter> url,
+               const CurlTransportOptions& options, const std::string& caBundle)
+      : method_(request.method), url_(std::move(url)), displayUrl_(request.url),
+        body_(request.body) {
+    CURL* h = lease_.get();
+    curl_easy_setopt(h, CURLOPT_CURLU, url_.get());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    // Handles are pooled: set (or clear) the flag on every send.
+    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!caBundle.empty()) {
+      curl_blob blob{const_cast<char*>(caBundle.data()), caBundle.size(), CURL_BLOB_COPY};
+      curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
+    }
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                     static_cast<long>(options.connectTimeout.count()));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, options.lowSpeedLimit);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.lowSpeedTime.count()));
+    curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    // Large reads: a list page is about a megabyte, and every read is a system call.
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReadBuffer);
+    if (options.acceptCompressed) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText_);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &response_.body);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &writeHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &beforeSend);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, &gate_);
+
+    if (method_ == "GET") {
+      curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    } else if (method_ == "HEAD") {
+      curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+    } else {
+      if (method_ != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method_.c_str());
+      if (method_ == "POST" || !body_.empty()) {
+        // POSTFIELDS (even empty) makes curl send Content-Length, 0 for a body-less POST.
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body_.size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body_.data());
+      }
+    }
+
+    for (const auto& [name, value] : request.headers.fields()) {
+      appendHeader(value.empty() ? name + ";" : name + ": " + value);
+    }
+    // curl would label a body-less or untyped POST as a form; send no type unless one is set.
+    if (method_ != "GET" && method_ != "HEAD" && !request.headers.contains("Content-Type")) {
+      appendHeader("Content-Type:");
+    }
+    // No "Expect: 100-continue" round trip before larger bodies.
+    appendHeader("Expect:");
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_.get());
+
+    multi_ = curl_multi_init();
+    if (!multi_) throw std::bad_alloc();
+    if (curl_multi_add_handle(multi_, h) != CURLM_OK) {
+      curl_multi_cleanup(multi_);
+      throw std::runtime_error("curl_multi_add_handle failed");
+    }
+    // Connects (or takes a kept-alive connection) and sends as far as it can without waiting.
+    poll();
+  }
+
+  ~CurlTransfer() override {
+    // Removing a transfer still under way closes its connection; the handle goes back to the
+    // pool, so drop every pointer into this object first.
+    CURL* h = lease_.get();
+    curl_multi_remove_handle(multi_, h);
+    curl_multi_cleanup(multi_);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, nullptr);
+  }
+
+  void poll() override {
+    if (done_) return;
+    int running = 0;
+    if (CURLMcode code = curl_multi_perform(multi_, &running); code != CURLM_OK) {
+      fail(curl_multi_strerror(code));
+      return;
+    }
+    if (running == 0) collect();
+  }
+
+  HttpResponse finish() override {
+    while (!done_) {
+      poll();
+      if (done_) break;
+      int ready = 0;
+      if (CURLMcode code = curl_multi_poll(multi_, nullptr, 0, 1000, &ready); code != CURLM_OK) {
+        fail(curl_multi_strerror(code));
+      }
+    }
+    if (gate_.refusedResend) {
+      throw TransportError(method_, displayUrl_,
+                           "the connection closed without an answer (a kept-alive connection "
+                           "that the server had dropped); not sent again",
+                           /*retryable=*/true);
+    }
+    if (result_ != CURLE_OK) {
+      std::string detail = failure_.empty() ? curl_easy_strerror(result_) : failure_;
+      if (failure_.empty() && errorText_[0] != '\0') detail += ": " + std::string(errorText_);
+      throw TransportError(method_, displayUrl_, detail, failure_.empty() && isRetryable(result_));
+    }
+    long status = 0;
+    curl_easy_getinfo(lease_.get(), CURLINFO_RESPONSE_CODE, &status);
+    response_.status = static_cast<int>(status);
+    return std::move(response_);
+  }
+
+ private:
+  static constexpr long kReadBuffer = 256 * 1024;
+
+  static size_t writeHeader(char* data, size_t size, size_t count, void* self) {
+    auto* transfer = static_cast<CurlTransfer*>(self);
+    std::string_view line(data, size * count);
+    if (line.rfind("HTTP/", 0) != 0 && line.size() > 15 &&
+        equalsIgnoreCase(line.substr(0, 15), "content-length:")) {
+      // Room for the whole body up front rather than growing it block by block.
+      std::size_t length = 0;
+      std::string_view digits = line.substr(15);
+      while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t')) {
+        digits.remove_prefix(1);
+      }
+      auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
+      if (error == std::errc() && end != digits.data() && length <= kLargestReservation) {
+        transfer->response_.body.reserve(length);
+      }
+    }
+    addHeaderLine(line, transfer->response_.headers);
+    return size * count;
+  }
+
+  void appendHeader(const std::string& line) {
+    curl_slist* head = curl_slist_append(headers_.get(), line.c_str());
+    if (!head) throw std::bad_alloc();
+    headers_.release();  // `head` is the same list, grown (or the first node)
+    headers_.reset(head);
+  }
+
+  void collect() {
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+      if (message->msg == CURLMSG_DONE && message->easy_handle == lease_.get()) {
+        result_ = message->data.result;
+      }
+    }
+    done_ = true;
+  }
+
+  void fail(const char* detail) {
+    failure_ = std::string("libcurl: ") + detail;
+    result_ = CURLE_FAILED_INIT;
+    done_ = true;
+  }
+
+  static constexpr std::size_t kLargestReservation = std::size_t{256} << 20;
+
+  HandleLease lease_;
+  std::string method_;
+  std::unique_ptr<CURLU, UrlDeleter> url_;
+  std::string displayUrl_;
+  std::string body_;
+  std::unique_ptr<curl_slist, SlistDeleter> headers_;
+  char errorText_[CURL_ERROR_SIZE] = {0};
+  SendGate gate_;
+  CURLM* multi_ = nullptr;
+  HttpResponse response_;
+  bool done_ = false;
+  CURLcode result_ = CURLE_OK;
+  std::string failure_;
+};
+
+// The parsed URL of `request`, checked: http(s) only, and plain http to loopback only.
+std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request) {
   std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
   if (!url) throw std::bad_alloc();
   if (curl_url_set(url.get(), CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
@@ -241,95 +428,15 @@ HttpResponse CurlTransport::send(const HttpRequest& request) {
                             request.method + " " + redactUrl(request.url) +
                             "): Azure endpoints must use https");
   }
-
-  HandleLease lease;
-  CURL* h = lease.get();
-  char errorText[CURL_ERROR_SIZE] = {0};
-  HttpResponse response;
-
-  curl_easy_setopt(h, CURLOPT_CURLU, url.get());
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  // Handles are pooled: set (or clear) the flag on every send.
-  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!caBundle_.empty()) {
-    curl_blob blob{caBundle_.data(), caBundle_.size(), CURL_BLOB_COPY};
-    curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
-  }
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                   static_cast<long>(options_.connectTimeout.count()));
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, options_.lowSpeedLimit);
-  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options_.lowSpeedTime.count()));
-  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
-  if (options_.acceptCompressed) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &writeHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.headers);
-  SendGate gate;
-  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &beforeSend);
-  curl_easy_setopt(h, CURLOPT_PREREQDATA, &gate);
-
-  if (request.method == "GET") {
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-  } else if (request.method == "HEAD") {
-    curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-  } else {
-    if (request.method != "POST") {
-      curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    }
-    if (request.method == "POST" || !request.body.empty()) {
-      // POSTFIELDS (even empty) makes curl send Content-Length, 0 for a body-less POST.
-      curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                       static_cast<curl_off_t>(request.body.size()));
-      curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-    }
-  }
-
-  std::unique_ptr<curl_slist, SlistDeleter> headerList;
-  auto append = [&](const std::string& line) {
-    curl_slist* head = curl_slist_append(headerList.get(), line.c_str());
-    if (!head) throw std::bad_alloc();
-    headerList.release();  // `head` is the same list, grown (or the first node)
-    headerList.reset(head);
-  };
-  for (const auto& [name, value] : request.headers.fields()) {
-    append(value.empty() ? name + ";" : name + ": " + value);
-  }
-  // curl would label a body-less or untyped POST as a form; send no type unless one is set.
-  if (request.method != "GET" && request.method != "HEAD" &&
-      !request.headers.contains("Content-Type")) {
-    append("Content-Type:");
-  }
-  // No "Expect: 100-continue" round trip before larger bodies.
-  append("Expect:");
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
-
-  CURLcode code = curl_easy_perform(h);
-  // The handle goes back to the pool: drop every pointer into this frame.
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
-  curl_easy_setopt(h, CURLOPT_CURLU, nullptr);
-  curl_easy_setopt(h, CURLOPT_PREREQDATA, nullptr);
-  if (gate.refusedResend) {
-    throw TransportError(request.method, request.url,
-                         "the connection closed without an answer (a kept-alive connection "
-                         "that the server had dropped); not sent again",
-                         /*retryable=*/true);
-  }
-  if (code != CURLE_OK) {
-    std::string detail = curl_easy_strerror(code);
-    if (errorText[0] != '\0') detail += ": " + std::string(errorText);
-    throw TransportError(request.method, request.url, detail, isRetryable(code));
-  }
-  long status = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-  response.status = static_cast<int>(status);
-  return response;
+  return url;
 }
+
+}  // namespace
+
+std::unique_ptr<PendingSend> CurlTransport::start(const HttpRequest& request) {
+  return std::make_unique<CurlTransfer>(request, checkedUrl(request), options_, caBundle_);
+}
+
+HttpResponse CurlTransport::send(const HttpRequest& request) { return start(request)->finish(); }
 
 }  // namespace collab::azure

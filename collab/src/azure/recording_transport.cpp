@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "cassette_format.hpp"
 #include "collab/log.hpp"
@@ -28,52 +29,98 @@ RecordingTransport::~RecordingTransport() {
   }
 }
 
-HttpResponse RecordingTransport::send(const HttpRequest& request) {
+// One exchange being recorded: the request as stored, and the secrets seen in it.
+struct RecordingTransport::Exchange {
+  Json json = Json::object();
   std::set<std::string> found;
-  Json exchange = Json::object();
-  Json& req = exchange["request"];
+};
+
+RecordingTransport::Exchange RecordingTransport::describe(const HttpRequest& request) const {
+  Exchange exchange;
+  Json& req = exchange.json["request"];
   req["method"] = request.method;
   req["path"] = detail::pathAndQueryWithoutSecrets(request.url);
   req["headers"] = detail::storeHeaders(request.headers, {"authorization", "cookie"});
   if (auto authorization = request.headers.get("Authorization")) {
     std::string_view value = *authorization;
     if (std::size_t space = value.find(' '); space != std::string_view::npos) {
-      found.insert(std::string(value.substr(space + 1)));
+      exchange.found.insert(std::string(value.substr(space + 1)));
     }
-    found.insert(*authorization);
+    exchange.found.insert(*authorization);
   }
   if (detail::isFormBody(request.headers)) {
-    detail::storeBody(req, detail::redactForm(request.body, &found));
+    detail::storeBody(req, detail::redactForm(request.body, &exchange.found));
   } else {
     detail::storeBody(req, request.body);
   }
+  return exchange;
+}
 
-  auto remember = [&] {
-    std::lock_guard lock(mutex_);
-    for (const std::string& secret : found) detail::addSecret(secrets_, secret);
-    exchanges_.push_back(std::move(exchange));
-    dirty_ = true;
-  };
+void RecordingTransport::keep(Exchange&& exchange) {
+  std::lock_guard lock(mutex_);
+  for (const std::string& secret : exchange.found) detail::addSecret(secrets_, secret);
+  exchanges_.push_back(std::move(exchange.json));
+  dirty_ = true;
+}
 
+HttpResponse RecordingTransport::record(Exchange&& exchange, PendingSend& pending) {
   HttpResponse response;
   try {
-    response = inner_->send(request);
+    response = pending.finish();
   } catch (const TransportError& error) {
-    exchange["error"] = {{"detail", error.detail()}, {"retryable", error.retryable()}};
-    remember();
+    exchange.json["error"] = {{"detail", error.detail()}, {"retryable", error.retryable()}};
+    keep(std::move(exchange));
     throw;
   }
-  Json& res = exchange["response"];
+  Json& res = exchange.json["response"];
   res["status"] = response.status;
   res["headers"] = detail::storeHeaders(
       response.headers, {"set-cookie", "connection", "keep-alive", "transfer-encoding",
                          "content-encoding", "content-length"});
   detail::storeBody(res, response.body);
   if (auto json = res.find("json"); json != res.end()) {
-    detail::redactTokenMembers(*json, kRedactedToken, found);
+    detail::redactTokenMembers(*json, kRedactedToken, exchange.found);
   }
-  remember();
+  keep(std::move(exchange));
   return response;
+}
+
+HttpResponse RecordingTransport::send(const HttpRequest& request) {
+  Exchange exchange = describe(request);
+  HttpResponse response;
+  try {
+    response = inner_->send(request);
+  } catch (const TransportError&) {
+    FinishedSend failed(std::current_exception());
+    return record(std::move(exchange), failed);
+  }
+  FinishedSend answered(std::move(response));
+  return record(std::move(exchange), answered);
+}
+
+namespace {
+
+// Records the exchange when its answer is collected; one abandoned unread is not recorded.
+class RecordedSend final : public PendingSend {
+ public:
+  using Finish = std::function<HttpResponse(PendingSend&)>;
+  RecordedSend(std::unique_ptr<PendingSend> inner, Finish finish)
+      : inner_(std::move(inner)), finish_(std::move(finish)) {}
+  void poll() override { inner_->poll(); }
+  HttpResponse finish() override { return finish_(*inner_); }
+
+ private:
+  std::unique_ptr<PendingSend> inner_;
+  Finish finish_;
+};
+
+}  // namespace
+
+std::unique_ptr<PendingSend> RecordingTransport::start(const HttpRequest& request) {
+  auto exchange = std::make_shared<Exchange>(describe(request));
+  return std::make_unique<RecordedSend>(
+      inner_->start(request),
+      [this, exchange](PendingSend& inner) { return record(std::move(*exchange), inner); });
 }
 
 Json RecordingTransport::cassette() const {

@@ -1,6 +1,7 @@
 #include "collab/azure/transport.hpp"
 
 #include <mutex>
+#include <utility>
 
 #include "collab/azure/curl_transport.hpp"
 
@@ -31,7 +32,24 @@ TransportError::TransportError(std::string method, std::string_view url, std::st
       detail_(std::move(detail)),
       retryable_(retryable) {}
 
+PendingSend::~PendingSend() = default;
+
+HttpResponse FinishedSend::finish() {
+  if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+  return std::move(response_);
+}
+
 Transport::~Transport() = default;
+
+std::unique_ptr<PendingSend> Transport::start(const HttpRequest& request) {
+  HttpResponse response;
+  try {
+    response = send(request);
+  } catch (const TransportError&) {
+    return std::make_unique<FinishedSend>(std::current_exception());
+  }
+  return std::make_unique<FinishedSend>(std::move(response));
+}
 
 std::shared_ptr<Transport> defaultTransport() {
   DefaultTransportSlot& slot = defaultSlot();

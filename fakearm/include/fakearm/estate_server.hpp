@@ -67,6 +67,9 @@ struct Fault {
     Fail,   ///< answer `status` with an ARM error body of `code`
     Drop,   ///< close the connection without answering
     Delay,  ///< wait `delay`, then answer as usual
+    /// Answer as usual but close the connection half-way through the body (the headers
+    /// promise the whole of it).
+    Truncate,
   };
   /// Operation name (see the list above); empty: any.
   std::string operation;

@@ -9,6 +9,16 @@
 // as `RetryPolicy` describes, each retry logged at warning on the "netscout" logger.  A 401
 // fetches a fresh token once and repeats the call once.  Any other non-2xx answer, or the last
 // one when retries are spent, becomes an `ArmError`.
+//
+// Reads are paced on Azure's read budget: when an answer reports few reads left
+// (`x-ms-ratelimit-remaining-subscription-reads`), the next read waits until the budget has
+// refilled (see `ReadPacing`), so a long run proceeds at the refill rate instead of bouncing
+// off 429s.  The wait goes through the retry options' sleeper and clock.
+//
+// A listing overlaps the transfer of each page with the reading of the one before: the next
+// link is found at the end of the raw page, the next request is started, and only then is the
+// page handed to the caller.  Everything stays on the caller's thread (see `PendingSend`).
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,10 +35,22 @@
 
 namespace collab::azure {
 
+/// How a pipeline keeps within Azure Resource Manager's read budget, a bucket of reads per
+/// subscription and principal (250) refilled at a steady rate (25 a second), whose content
+/// every answer reports in `x-ms-ratelimit-remaining-subscription-reads`.
+struct ReadPacing {
+  /// Reads to keep in hand: after an answer reporting fewer left, the next read (GET) waits
+  /// until the budget has refilled to this many plus the one it takes.  0 turns pacing off.
+  int reserve = 20;
+  /// The refill rate assumed, in reads a second.
+  double refillPerSecond = 25;
+};
+
 struct ArmPipelineOptions {
   RetryOptions retry;
   /// Absent: the Resource Manager endpoint in force when the pipeline is built.
   std::optional<std::string> resourceManager;
+  ReadPacing pacing;
 };
 
 class COLLAB_EXPORT ArmPipeline {
@@ -57,7 +79,9 @@ class COLLAB_EXPORT ArmPipeline {
   }
 
   /// GETs `first`, then every next link the handler returns, verbatim, until it returns
-  /// absent.  A next link already fetched in this listing is an `ArmError` rather than an
+  /// absent.  While the handler reads a page, the page named by the `nextLink` member that
+  /// closes the raw body (where Azure puts it) is already on its way; should the handler
+  /// return another link, or fail, that transfer is abandoned unread (never retried).  A next link already fetched in this listing is an `ArmError` rather than an
   /// endless loop.  Every page must come from the Resource Manager endpoint (same scheme, host
   /// and port): a link elsewhere is refused with an `ArmError` of code "ForeignNextLink"
   /// before anything is sent, so the bearer token never leaves that endpoint.
@@ -76,13 +100,27 @@ class COLLAB_EXPORT ArmPipeline {
   std::string resolve(std::string_view target) const;
 
  private:
+  struct Call;
+
   std::string newRequestId();
+  /// Builds the request of one logical call and sends its first attempt without waiting.
+  std::unique_ptr<Call> begin(std::string_view method, std::string url,
+                              const std::optional<std::string>& jsonBody, bool repeatable);
+  /// Waits for the call's answer, retrying as the policy allows.
+  HttpResponse complete(Call& call);
+  /// The wait the read budget asks for before the next GET (zero when pacing is off).
+  std::chrono::milliseconds paceDelay() const;
+  void noteReadBudget(const HttpResponse& response);
 
   std::shared_ptr<TokenCredential> credential_;
   std::shared_ptr<Transport> transport_;
   RetryOptions retry_;
+  ReadPacing pacing_;
   std::string resourceManager_;
   std::mt19937_64 random_;
+  /// Reads left in Azure's budget as last reported, and when that answer came.
+  std::optional<int> readsLeft_;
+  std::chrono::system_clock::time_point readsLeftAt_;
 };
 
 }  // namespace collab::azure

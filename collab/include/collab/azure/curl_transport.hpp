@@ -9,6 +9,10 @@
 // mistyped endpoint can never send a bearer token in clear text.  The check happens before
 // any connection is attempted.
 //
+// Transfers run on libcurl's multi interface on the caller's thread: `start` sends the request
+// and returns, and the answer is read when the caller polls or finishes it.  No thread is
+// started.
+//
 // One `send` puts the request on the wire at most once.  When a reused connection closes before
 // any answer, libcurl would send the request again on a new one, unseen by the retry policy;
 // that second send is refused and the call fails with a retryable `TransportError`, leaving
@@ -51,6 +55,10 @@ class COLLAB_EXPORT CurlTransport final : public Transport {
   ///         not loopback (no connection is attempted).
   /// @throws TransportError when no answer could be obtained.
   HttpResponse send(const HttpRequest& request) override;
+  /// Sends the request as far as it can without waiting and returns; the answer is read by
+  /// the pending send's `poll` and `finish`, on the caller's thread.  Same checks and
+  /// failures as `send` (the URL checks throw here, transfer failures from `finish`).
+  std::unique_ptr<PendingSend> start(const HttpRequest& request) override;
 
  private:
   CurlTransportOptions options_;

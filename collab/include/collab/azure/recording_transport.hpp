@@ -40,6 +40,10 @@ class COLLAB_EXPORT RecordingTransport final : public Transport {
   ~RecordingTransport() override;
 
   HttpResponse send(const HttpRequest& request) override;
+  /// Starts the request on the inner transport; the exchange is recorded when its answer is
+  /// collected, so exchanges keep the order in which answers were taken.  A pending send
+  /// abandoned unread leaves nothing in the cassette.
+  std::unique_ptr<PendingSend> start(const HttpRequest& request) override;
 
   /// Writes the cassette file (replacing it).
   /// @throws std::runtime_error when the file cannot be written.
@@ -48,6 +52,11 @@ class COLLAB_EXPORT RecordingTransport final : public Transport {
   Json cassette() const;
 
  private:
+  struct Exchange;
+  Exchange describe(const HttpRequest& request) const;
+  HttpResponse record(Exchange&& exchange, PendingSend& pending);
+  void keep(Exchange&& exchange);
+
   std::shared_ptr<Transport> inner_;
   std::string path_;
   mutable std::mutex mutex_;
