@@ -160,20 +160,42 @@ def fetch_token(url, tenant, app, secret):
 # Measuring
 
 
+# Runs the measured command in a fresh, small process that forks it and reports its resource
+# usage.  Linux carries a process's peak resident set across fork and exec, so a command started
+# straight from this script (which holds the parsed estate and request logs) would report this
+# script's peak as its own.
+_MEASURE = r"""
+import json, os, sys, time
+result, command = sys.argv[1], sys.argv[2:]
+start = time.monotonic()
+pid = os.fork()
+if pid == 0:
+    try:
+        os.execv(command[0], command)
+    finally:
+        os._exit(127)
+_, status, usage = os.wait4(pid, 0)
+with open(result, "w") as out:
+    json.dump({"wall": time.monotonic() - start, "cpu": usage.ru_utime + usage.ru_stime,
+               "rss": usage.ru_maxrss * 1024, "status": os.waitstatus_to_exitcode(status)}, out)
+"""
+
+
 def run_measured(command, cwd, env, stderr_path):
     """Runs a command; returns wall seconds, CPU seconds (user + system) and peak RSS in bytes
-    of that process alone (wait4's resource usage of the child)."""
+    of that process alone (wait4's resource usage of the child, in a fresh launcher)."""
+    result_path = Path(stderr_path).with_suffix(".usage.json")
     with open(stderr_path, "w", encoding="utf-8") as stderr:
-        start = time.monotonic()
-        process = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
-                                   stderr=stderr)
-        _, status, usage = os.wait4(process.pid, 0)
-        wall = time.monotonic() - start
-    process.returncode = os.waitstatus_to_exitcode(status)
-    if process.returncode != 0:
+        subprocess.run([sys.executable, "-c", _MEASURE, str(result_path), *command], cwd=cwd,
+                       env=env, stdout=subprocess.DEVNULL, stderr=stderr, check=False)
+    try:
+        usage = json.loads(result_path.read_text())
+    except (OSError, ValueError) as error:
+        raise BenchError(f"{Path(command[0]).name}: no resource usage ({error})") from error
+    if usage["status"] != 0:
         tail = Path(stderr_path).read_text(errors="replace")[-2000:]
-        raise BenchError(f"{Path(command[0]).name} exited {process.returncode}:\n{tail}")
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024
+        raise BenchError(f"{Path(command[0]).name} exited {usage['status']}:\n{tail}")
+    return usage["wall"], usage["cpu"], usage["rss"]
 
 
 def discover(programs, server, config, secrets, folder, index):
