@@ -290,5 +290,45 @@ TEST(AzureParseMalformed, FailedPageLeavesEarlierItemsAndParserUsable) {
   EXPECT_EQ(quotaResult.additional_properties["value"].size(), 1u);
 }
 
+// A body held in a std::string with room after it is read where it lies.  Whatever sits in that
+// room (the rest of a longer text the string once held) must never count as part of the body.
+TEST(AzureParseMalformed, BodyReadInPlaceEndsAtItsOwnLength) {
+  const std::string page = fixture("route_tables_page1.json");
+  const std::size_t lastBrace = page.rfind('}');
+  ArmPageParser parser;
+  std::vector<RouteTable> expected;
+  parser.parseRouteTablePage(std::string_view(page), expected);  // no room after it: copied
+  ASSERT_EQ(expected.size(), 3u);
+
+  const std::string blanks(300, ' ');
+  struct Case {
+    const char* what;
+    std::size_t keep;   // bytes of the page that are the body
+    std::string after;  // left in the buffer past the body's end
+    bool readable;
+  };
+  const std::vector<Case> cases = {
+      {"whole page, braces after it", page.size(), std::string(300, '}'), true},
+      {"whole page, blanks after it", page.size(), blanks, true},
+      {"cut in half, its own rest after it", page.size() / 2, page.substr(page.size() / 2) + blanks,
+       false},
+      {"cut before the closing brace, the brace after it", lastBrace,
+       page.substr(lastBrace) + blanks, false},
+  };
+  for (const auto& c : cases) {
+    std::string body = page.substr(0, c.keep) + c.after;
+    body.resize(c.keep);  // shrinking keeps the buffer, and the text after the end in it
+    ASSERT_GE(body.capacity() - body.size(), 64u) << c.what;
+    std::vector<RouteTable> out;
+    if (c.readable) {
+      parser.parseRouteTablePage(body, out);
+      EXPECT_EQ(out, expected) << c.what;
+    } else {
+      EXPECT_THROW(parser.parseRouteTablePage(body, out), MalformedResponseError) << c.what;
+      EXPECT_TRUE(out.empty()) << c.what;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace collab::azure

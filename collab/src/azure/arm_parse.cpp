@@ -240,9 +240,8 @@ Json readQuotaEntry(const Reader& r, dom::object o, const Path& at) {
 
 // Appends the items of a list page to `out`; on failure `out` is left as it was.
 template <class T, class ReadItem>
-std::optional<std::string> readListPage(dom::parser& parser, const char* kind,
-                                        std::string_view body, std::vector<T>& out,
-                                        ReadItem readItem) {
+std::optional<std::string> readListPage(dom::parser& parser, const char* kind, PageBody body,
+                                        std::vector<T>& out, ReadItem readItem) {
   const Reader r(kind);
   dom::object root = r.document(parser, body);
   dom::array items = r.valueArray(root);
@@ -274,37 +273,37 @@ ArmPageParser::~ArmPageParser() = default;
 ArmPageParser::ArmPageParser(ArmPageParser&&) noexcept = default;
 ArmPageParser& ArmPageParser::operator=(ArmPageParser&&) noexcept = default;
 
-std::optional<std::string> ArmPageParser::parseRouteTablePage(std::string_view body,
+std::optional<std::string> ArmPageParser::parseRouteTablePage(PageBody body,
                                                               std::vector<RouteTable>& out) {
   return readListPage(impl_->parser, "route table list", body, out, readRouteTable);
 }
 
 std::optional<std::string> ArmPageParser::parseVirtualNetworkPage(
-    std::string_view body, std::vector<VirtualNetwork>& out) {
+    PageBody body, std::vector<VirtualNetwork>& out) {
   return readListPage(impl_->parser, "virtual network list", body, out, readVirtualNetwork);
 }
 
 std::optional<std::string> ArmPageParser::parseVirtualNetworkGatewayPage(
-    std::string_view body, std::vector<VirtualNetworkGateway>& out) {
+    PageBody body, std::vector<VirtualNetworkGateway>& out) {
   return readListPage(impl_->parser, "virtual network gateway list", body, out, readGateway);
 }
 
 std::optional<std::string> ArmPageParser::parseVirtualMachineSizePage(
-    std::string_view body, std::vector<VirtualMachineSize>& out) {
+    PageBody body, std::vector<VirtualMachineSize>& out) {
   return readListPage(impl_->parser, "VM size list", body, out, readSize);
 }
 
-std::optional<std::string> ArmPageParser::parseResourceGroupPage(std::string_view body,
+std::optional<std::string> ArmPageParser::parseResourceGroupPage(PageBody body,
                                                                  std::vector<ResourceGroup>& out) {
   return readListPage(impl_->parser, "resource group list", body, out, readResourceGroup);
 }
 
-std::optional<std::string> ArmPageParser::parseSubscriptionPage(std::string_view body,
+std::optional<std::string> ArmPageParser::parseSubscriptionPage(PageBody body,
                                                                 std::vector<Subscription>& out) {
   return readListPage(impl_->parser, "subscription list", body, out, readSubscription);
 }
 
-std::optional<std::string> ArmPageParser::parseQuotaPage(std::string_view body, QuotaResult& out) {
+std::optional<std::string> ArmPageParser::parseQuotaPage(PageBody body, QuotaResult& out) {
   const Reader r("quota answer");
   dom::object root = r.document(impl_->parser, body);
   const Path top;
@@ -331,7 +330,7 @@ std::optional<std::string> ArmPageParser::parseQuotaPage(std::string_view body, 
   return next;
 }
 
-QueryResponse ArmPageParser::parseQueryResponse(std::string_view body) {
+QueryResponse ArmPageParser::parseQueryResponse(PageBody body) {
   const Reader r("Resource Graph answer");
   dom::object root = r.document(impl_->parser, body);
   const Path top;

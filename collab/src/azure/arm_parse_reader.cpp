@@ -74,11 +74,15 @@ void Reader::fail(const Path& at, std::string problem) const {
   throw MalformedResponseError(kind_, at.text(), std::move(problem));
 }
 
-dom::object Reader::document(dom::parser& parser, std::string_view body) const {
+dom::object Reader::document(dom::parser& parser, PageBody body) const {
   const Path root;
   dom::element e;
-  // The body is copied into the parser's own padded buffer (simdjson reads past the end).
-  if (auto error = parser.parse(body.data(), body.size(), true).get(e)) {
+  // simdjson reads up to SIMDJSON_PADDING bytes past the end of the text: a body without that
+  // much room after it is copied into the parser's own padded buffer.
+  const std::string_view text = body.text();
+  const bool padded =
+      body.readable() >= text.size() && body.readable() - text.size() >= simdjson::SIMDJSON_PADDING;
+  if (auto error = parser.parse(text.data(), text.size(), !padded).get(e)) {
     fail(root, std::string("body is not valid JSON (") + simdjson::error_message(error) + ")");
   }
   return object(e, root);

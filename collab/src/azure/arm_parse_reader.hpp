@@ -46,8 +46,9 @@ class Reader {
 
   [[noreturn]] void fail(const Path& at, std::string problem) const;
 
-  /// Parses `body` with `parser` and returns the root, which must be an object.
-  dom::object document(dom::parser& parser, std::string_view body) const;
+  /// Parses `body` with `parser` and returns the root, which must be an object.  A body with
+  /// room for the parser's padding after it is read in place, any other is copied first.
+  dom::object document(dom::parser& parser, PageBody body) const;
 
   dom::object object(dom::element e, const Path& at) const;
   dom::array array(dom::element e, const Path& at) const;

@@ -135,7 +135,8 @@ std::chrono::milliseconds ArmPipeline::paceDelay() const {
 }
 
 void ArmPipeline::noteReadBudget(const HttpResponse& response) {
-  std::optional<std::string> left = response.headers.get("x-ms-ratelimit-remaining-subscription-reads");
+  std::optional<std::string> left =
+      response.headers.get("x-ms-ratelimit-remaining-subscription-reads");
   if (!left) return;
   int value = 0;
   const std::string_view text = detail::trimBlank(*left);
@@ -147,7 +148,8 @@ void ArmPipeline::noteReadBudget(const HttpResponse& response) {
 
 std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, std::string url,
                                                       const std::optional<std::string>& jsonBody,
-                                                      bool repeatable) {
+                                                      bool repeatable,
+                                                      std::size_t expectedBodySize) {
   auto call = std::make_unique<Call>(retry_, random_);
   HttpRequest& request = call->request;
   request.method = std::string(method);
@@ -155,6 +157,7 @@ std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, s
   request.headers.set("Accept", "application/json");
   request.headers.set("x-ms-client-request-id", newRequestId());
   request.freshConnection = !repeatable;
+  request.expectedBodySize = expectedBodySize;
   if (jsonBody) {
     request.headers.set("Content-Type", "application/json");
     request.body = *jsonBody;
@@ -164,8 +167,9 @@ std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, s
   call->token = credential_->getToken(false);
   if (request.method == "GET") {
     if (auto wait = paceDelay(); wait.count() > 0) {
-      getLogger("netscout")->debug("{}: {} reads left in the budget; pacing by {:.3f} s", call->what,
-                                   *readsLeft_, static_cast<double>(wait.count()) / 1000.0);
+      getLogger("netscout")
+          ->debug("{}: {} reads left in the budget; pacing by {:.3f} s", call->what, *readsLeft_,
+                  static_cast<double>(wait.count()) / 1000.0);
       if (retry_.sleeper) {
         retry_.sleeper(wait);
       } else {
@@ -207,8 +211,8 @@ HttpResponse ArmPipeline::complete(Call& call) {
       call.refreshed = true;
       AccessToken fresh = credential_->getToken(true);
       if (fresh.token != call.token.token) {
-        getLogger("netscout")->warn("{} answered HTTP 401; retrying once with a fresh token",
-                                    call.what);
+        getLogger("netscout")
+            ->warn("{} answered HTTP 401; retrying once with a fresh token", call.what);
         call.token = std::move(fresh);
         continue;
       }
@@ -265,6 +269,7 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
     call.reset();
     fetched.insert(url);
     meta = HttpResponse{page.status, page.headers, {}};
+    const std::size_t pageSize = page.body.size();
 
     // The next page is sent for before this one is read, unless the read budget asks for a
     // pause (reading this page then counts towards it) or anything about the link is doubtful
@@ -275,7 +280,7 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
       aheadUrl = locate(*link);
       if (!fetched.count(aheadUrl) && isHome(aheadUrl) && paceDelay().count() == 0) {
         try {
-          ahead = begin("GET", resolve(aheadUrl), std::nullopt, true);
+          ahead = begin("GET", resolve(aheadUrl), std::nullopt, true, pageSize);
         } catch (const std::exception&) {
           ahead.reset();
         }
@@ -295,7 +300,7 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
     }
     ahead.reset();
     requireHome(url);
-    call = begin("GET", resolve(url), std::nullopt, true);
+    call = begin("GET", resolve(url), std::nullopt, true, pageSize);
   }
 }
 

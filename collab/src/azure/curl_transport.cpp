@@ -226,7 +226,9 @@ class CurlTransfer final : public PendingSend {
  public:
   CurlTransfer(const HttpRequest& request, std::unique_ptr<CURLU, UrlDeleter> url,
                const CurlTransportOptions& options, const std::string& caBundle)
-      : method_(request.method), url_(std::move(url)), displayUrl_(request.url),
+      : method_(request.method),
+        url_(std::move(url)),
+        displayUrl_(request.url),
         body_(request.body) {
     CURL* h = lease_.get();
     curl_easy_setopt(h, CURLOPT_CURLU, url_.get());
@@ -252,6 +254,8 @@ class CurlTransfer final : public PendingSend {
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText_);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &response_.body);
+    if (request.expectedBodySize > 0)
+      reserveBody(request.expectedBodySize + request.expectedBodySize / 8);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &writeHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &beforeSend);
@@ -356,12 +360,17 @@ class CurlTransfer final : public PendingSend {
         digits.remove_prefix(1);
       }
       auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length);
-      if (error == std::errc() && end != digits.data() && length <= kLargestReservation) {
-        transfer->response_.body.reserve(length);
-      }
+      if (error == std::errc() && end != digits.data()) transfer->reserveBody(length);
     }
     addHeaderLine(line, transfer->response_.headers);
     return size * count;
+  }
+
+  // Room for `length` bytes of body and a little more: the readers parse a body in place
+  // when there are a few dozen spare bytes after it, and copy it otherwise.
+  void reserveBody(std::size_t length) {
+    if (length > kLargestReservation) return;
+    response_.body.reserve(length + kBodySlack);
   }
 
   void appendHeader(const std::string& line) {
@@ -388,6 +397,7 @@ class CurlTransfer final : public PendingSend {
   }
 
   static constexpr std::size_t kLargestReservation = std::size_t{256} << 20;
+  static constexpr std::size_t kBodySlack = 128;
 
   HandleLease lease_;
   std::string method_;

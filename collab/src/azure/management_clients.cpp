@@ -37,7 +37,7 @@ std::string apiVersion(const char* version) { return std::string("api-version=")
 template <class T>
 std::vector<T> collectPages(
     ArmPipeline& arm, const std::string& first,
-    std::optional<std::string> (ArmPageParser::*readPage)(std::string_view, std::vector<T>&)) {
+    std::optional<std::string> (ArmPageParser::*readPage)(PageBody, std::vector<T>&)) {
   std::vector<std::vector<T>> pages;
   std::size_t total = 0;
   ArmPageParser parser;

@@ -50,6 +50,25 @@ class COLLAB_EXPORT MalformedResponseError : public std::runtime_error {
   std::string problem_;
 };
 
+/// The raw body of an answer as the readers take it.  A body held in a `std::string` with
+/// some spare capacity after its text (the transports leave that room) is read where it lies;
+/// any other body is first copied into the parser's own buffer, since the parser reads a little
+/// past the end of the text.
+class COLLAB_EXPORT PageBody {
+ public:
+  PageBody(std::string_view text) noexcept : text_(text), readable_(text.size()) {}
+  PageBody(const char* text) noexcept : PageBody(std::string_view(text)) {}
+  PageBody(const std::string& text) noexcept : text_(text), readable_(text.capacity()) {}
+
+  std::string_view text() const noexcept { return text_; }
+  /// Bytes that may be read from `text().data()`, the text and any room after it.
+  std::size_t readable() const noexcept { return readable_; }
+
+ private:
+  std::string_view text_;
+  std::size_t readable_;
+};
+
 /// Reads Resource Manager answers into the typed Azure objects.
 ///
 /// Not thread-safe: one parser per thread.  The parser keeps its buffers between calls, so
@@ -66,34 +85,31 @@ class COLLAB_EXPORT ArmPageParser {
   /// One page of `routeTables` (list all, or list in a resource group).
   /// @return the page's nextLink, absent on the last page.
   /// @throws MalformedResponseError
-  std::optional<std::string> parseRouteTablePage(std::string_view body,
-                                                 std::vector<RouteTable>& out);
+  std::optional<std::string> parseRouteTablePage(PageBody body, std::vector<RouteTable>& out);
 
   /// One page of `virtualNetworks`, with their embedded subnets and peerings.
   /// @throws MalformedResponseError
-  std::optional<std::string> parseVirtualNetworkPage(std::string_view body,
+  std::optional<std::string> parseVirtualNetworkPage(PageBody body,
                                                      std::vector<VirtualNetwork>& out);
 
   /// One page of a resource group's `virtualNetworkGateways`.
   /// @throws MalformedResponseError
   std::optional<std::string> parseVirtualNetworkGatewayPage(
-      std::string_view body, std::vector<VirtualNetworkGateway>& out);
+      PageBody body, std::vector<VirtualNetworkGateway>& out);
 
   /// The VM sizes of a location.  Azure answers in one page; a nextLink is still handed back
   /// should one ever appear.
   /// @throws MalformedResponseError
-  std::optional<std::string> parseVirtualMachineSizePage(std::string_view body,
+  std::optional<std::string> parseVirtualMachineSizePage(PageBody body,
                                                          std::vector<VirtualMachineSize>& out);
 
   /// One page of a subscription's resource groups.
   /// @throws MalformedResponseError
-  std::optional<std::string> parseResourceGroupPage(std::string_view body,
-                                                    std::vector<ResourceGroup>& out);
+  std::optional<std::string> parseResourceGroupPage(PageBody body, std::vector<ResourceGroup>& out);
 
   /// One page of the subscriptions the principal can see.
   /// @throws MalformedResponseError
-  std::optional<std::string> parseSubscriptionPage(std::string_view body,
-                                                   std::vector<Subscription>& out);
+  std::optional<std::string> parseSubscriptionPage(PageBody body, std::vector<Subscription>& out);
 
   /// One page of Microsoft.Capacity service limits, in the list shape or the single-limit
   /// shape.  Appends one map per limit to `out.additional_properties["value"]`: the entry as
@@ -101,12 +117,12 @@ class COLLAB_EXPORT ArmPageParser {
   /// keys quotas by, else the entry's own `name`) and "limit" and "currentValue" under
   /// "properties" as integers, whether Azure sent numbers or numeric text.
   /// @throws MalformedResponseError
-  std::optional<std::string> parseQuotaPage(std::string_view body, QuotaResult& out);
+  std::optional<std::string> parseQuotaPage(PageBody body, QuotaResult& out);
 
   /// One Resource Graph answer (result format "objectArray").  The next page, if any, is
   /// requested with the answer's `skip_token`, absent when Azure sent none or "".
   /// @throws MalformedResponseError
-  QueryResponse parseQueryResponse(std::string_view body);
+  QueryResponse parseQueryResponse(PageBody body);
 
  private:
   struct Impl;

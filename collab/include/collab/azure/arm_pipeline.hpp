@@ -19,6 +19,7 @@
 // link is found at the end of the raw page, the next request is started, and only then is the
 // page handed to the caller.  Everything stays on the caller's thread (see `PendingSend`).
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -81,10 +82,11 @@ class COLLAB_EXPORT ArmPipeline {
   /// GETs `first`, then every next link the handler returns, verbatim, until it returns
   /// absent.  While the handler reads a page, the page named by the `nextLink` member that
   /// closes the raw body (where Azure puts it) is already on its way; should the handler
-  /// return another link, or fail, that transfer is abandoned unread (never retried).  A next link already fetched in this listing is an `ArmError` rather than an
-  /// endless loop.  Every page must come from the Resource Manager endpoint (same scheme, host
-  /// and port): a link elsewhere is refused with an `ArmError` of code "ForeignNextLink"
-  /// before anything is sent, so the bearer token never leaves that endpoint.
+  /// return another link, or fail, that transfer is abandoned unread (never retried).  A next link
+  /// already fetched in this listing is an `ArmError` rather than an endless loop.  Every page must
+  /// come from the Resource Manager endpoint (same scheme, host and port): a link elsewhere is
+  /// refused with an `ArmError` of code "ForeignNextLink" before anything is sent, so the bearer
+  /// token never leaves that endpoint.
   void forEachPage(std::string_view first, const PageHandler& onPage);
 
   /// Every element of the `value` arrays of all pages, in Azure's order.
@@ -104,8 +106,10 @@ class COLLAB_EXPORT ArmPipeline {
 
   std::string newRequestId();
   /// Builds the request of one logical call and sends its first attempt without waiting.
+  /// `expectedBodySize`: see HttpRequest.
   std::unique_ptr<Call> begin(std::string_view method, std::string url,
-                              const std::optional<std::string>& jsonBody, bool repeatable);
+                              const std::optional<std::string>& jsonBody, bool repeatable,
+                              std::size_t expectedBodySize = 0);
   /// Waits for the call's answer, retrying as the policy allows.
   HttpResponse complete(Call& call);
   /// The wait the read budget asks for before the next GET (zero when pacing is off).

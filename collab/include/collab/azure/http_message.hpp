@@ -1,5 +1,6 @@
 #pragma once
 // The HTTP request and response values that travel through a `Transport`.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,11 @@ struct HttpRequest {
   /// twice would otherwise fail whenever the server had meanwhile dropped the idle connection
   /// it was put on, since the transport never resends on its own.
   bool freshConnection = false;
+  /// A guess at the decoded size of the answer's body, 0 for none: the transport makes room
+  /// for that much at once instead of growing the body as it arrives (a compressed answer's
+  /// Content-Length says nothing about its decoded size).  The next page of a listing is
+  /// about as large as the one before it.
+  std::size_t expectedBodySize = 0;
 };
 
 /// Any answer the server gave, 2xx or not; only failures to get an answer are exceptions.
