@@ -1,5 +1,6 @@
 #include "counting_transport.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -21,8 +22,12 @@ CountingTransport::CountingTransport(std::shared_ptr<az::Transport> inner,
     : inner_(std::move(inner)), stop_(std::move(stop)), onRequest_(std::move(onRequest)) {}
 
 bool CountingTransport::isRetry(const az::HttpRequest& request) {
-  if (std::optional<std::string> id = request.headers.get("x-ms-client-request-id"))
-    return !requestIds_.insert(*id).second;
+  if (std::optional<std::string> id = request.headers.get("x-ms-client-request-id")) {
+    if (std::find(recentIds_.begin(), recentIds_.end(), *id) != recentIds_.end()) return true;
+    recentIds_.push_back(std::move(*id));
+    if (recentIds_.size() > kRecentIds) recentIds_.pop_front();
+    return false;
+  }
   return !lastFailedAnonymous_.empty() && lastFailedAnonymous_ == anonymousKey(request);
 }
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
+#include <deque>
 #include <string>
 
 #include "collab/azure/transport.hpp"
@@ -51,7 +51,11 @@ class CountingTransport final : public collab::azure::Transport {
   mutable std::mutex mutex_;
   std::size_t requests_ = 0;
   std::size_t retries_ = 0;
-  std::set<std::string> requestIds_;
+  // Request ids of the latest calls.  A call's attempts all carry its id and come while the
+  // call is under way, with at most one other call (a listing's next page) started meanwhile,
+  // so a short window finds every repeat without keeping one id per request of a long run.
+  static constexpr std::size_t kRecentIds = 64;
+  std::deque<std::string> recentIds_;
   // The last request without a request id that failed, as method, URL and body.
   std::string lastFailedAnonymous_;
 };

@@ -12,35 +12,54 @@
 namespace collab::azure {
 
 namespace dom = simdjson::dom;
+using arm_parse_detail::Members;
 using arm_parse_detail::Path;
 using arm_parse_detail::Reader;
 
 namespace {
 
-// The array member `name` of `p`, each item read with `readItem(r, item, path)`; absent when
-// Azure omitted the member.
 template <class ReadItem>
-auto readOptionalList(const Reader& r, dom::object p, std::string_view name, const Path& props,
-                      ReadItem readItem)
-    -> std::optional<
-        std::vector<std::invoke_result_t<ReadItem, const Reader&, dom::element, const Path&>>> {
-  auto items = r.optionalArray(p, name, props);
+using ItemOf = std::invoke_result_t<ReadItem, const Reader&, dom::element, const Path&>;
+
+// The items of a list member found at `at`, each read with `readItem(r, item, path)`; absent
+// when Azure omitted the member.
+template <class ReadItem>
+std::optional<std::vector<ItemOf<ReadItem>>> readItems(std::optional<dom::array> items,
+                                                       const Reader& r, const Path& at,
+                                                       ReadItem readItem) {
   if (!items) return std::nullopt;
-  const Path at = props.member(name);
-  std::vector<std::invoke_result_t<ReadItem, const Reader&, dom::element, const Path&>> out;
+  std::vector<ItemOf<ReadItem>> out;
   out.reserve(items->size());
   std::size_t i = 0;
   for (dom::element item : *items) out.push_back(readItem(r, item, at.item(i++)));
   return out;
 }
 
+// The array member `name` of `p` (the object at `props`); absent when Azure omitted it.
+template <class ReadItem>
+auto readOptionalList(const Reader& r, dom::object p, std::string_view name, const Path& props,
+                      ReadItem readItem) {
+  return readItems(r.optionalArray(p, name, props), r, props.member(name), readItem);
+}
+
 // The same for a list the object keeps as empty when Azure omits it.
 template <class ReadItem>
 auto readList(const Reader& r, dom::object p, std::string_view name, const Path& props,
               ReadItem readItem) {
-  auto list = readOptionalList(r, p, name, props, readItem);
-  using List = typename decltype(list)::value_type;
-  return list ? std::move(*list) : List{};
+  return readOptionalList(r, p, name, props, readItem).value_or(std::vector<ItemOf<ReadItem>>{});
+}
+
+// The list member `i` of `m` (the members of the object at `props`).
+template <std::size_t N, class ReadItem>
+auto readOptionalList(const Reader& r, const Members<N>& m, std::size_t i, const Path& props,
+                      ReadItem readItem) {
+  return readItems(m.optionalArray(r, i, props), r, props.member(m.name(i)), readItem);
+}
+
+template <std::size_t N, class ReadItem>
+auto readList(const Reader& r, const Members<N>& m, std::size_t i, const Path& props,
+              ReadItem readItem) {
+  return readOptionalList(r, m, i, props, readItem).value_or(std::vector<ItemOf<ReadItem>>{});
 }
 
 SubResource readSubResource(const Reader& r, dom::element e, const Path& at) {
@@ -50,35 +69,41 @@ SubResource readSubResource(const Reader& r, dom::element e, const Path& at) {
 // ---- route tables -------------------------------------------------------------------------
 
 Route readRoute(const Reader& r, dom::element e, const Path& at) {
-  dom::object o = r.object(e, at);
+  enum { kName, kId, kProperties };
+  const Members m(r.object(e, at), {"name", "id", "properties"});
   Route route;
-  route.name = r.requireString(o, "name", at);
-  route.id = r.requireString(o, "id", at);
+  route.name = m.requireString(r, kName, at);
+  route.id = m.requireString(r, kId, at);
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
-  route.address_prefix = r.requireString(p, "addressPrefix", props);
-  route.next_hop_type = r.requireString(p, "nextHopType", props);
-  route.next_hop_ip_address = r.optionalString(p, "nextHopIpAddress", props);
+  enum { kPrefix, kNextHopType, kNextHopIp };
+  const Members p(m.requireObject(r, kProperties, at),
+                  {"addressPrefix", "nextHopType", "nextHopIpAddress"});
+  route.address_prefix = p.requireString(r, kPrefix, props);
+  route.next_hop_type = p.requireString(r, kNextHopType, props);
+  route.next_hop_ip_address = p.optionalString(r, kNextHopIp, props);
   return route;
 }
 
 RouteTable readRouteTable(const Reader& r, dom::element e, const Path& at) {
-  dom::object o = r.object(e, at);
+  enum { kName, kId, kLocation, kTags, kProperties };
+  const Members m(r.object(e, at), {"name", "id", "location", "tags", "properties"});
   RouteTable table;
-  table.name = r.requireString(o, "name", at);
-  table.id = r.requireString(o, "id", at);
-  table.location = r.requireString(o, "location", at);
-  if (auto tags = Reader::find(o, "tags")) table.tags = r.tags(*tags, at.member("tags"));
+  table.name = m.requireString(r, kName, at);
+  table.id = m.requireString(r, kId, at);
+  table.location = m.requireString(r, kLocation, at);
+  if (auto tags = m.find(kTags)) table.tags = r.tags(*tags, at.member("tags"));
 
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
-  if (auto flag = Reader::find(p, "disableBgpRoutePropagation")) {
+  enum { kDisableBgp, kRoutes, kSubnets };
+  const Members p(m.requireObject(r, kProperties, at),
+                  {"disableBgpRoutePropagation", "routes", "subnets"});
+  if (auto flag = p.find(kDisableBgp)) {
     table.disable_bgp_route_propagation =
         r.boolean(*flag, props.member("disableBgpRoutePropagation"));
   }
-  table.routes = readList(r, p, "routes", props, readRoute);
+  table.routes = readList(r, p, kRoutes, props, readRoute);
   // Read-only and omitted while no subnet uses the table: absent, not empty.
-  table.subnets = readOptionalList(r, p, "subnets", props, readSubResource);
+  table.subnets = readOptionalList(r, p, kSubnets, props, readSubResource);
   return table;
 }
 
@@ -105,26 +130,30 @@ ServiceEndpoint readServiceEndpoint(const Reader& r, dom::element e, const Path&
 }
 
 Subnet readSubnet(const Reader& r, dom::element e, const Path& at) {
-  dom::object o = r.object(e, at);
+  enum { kId, kName, kProperties };
+  const Members m(r.object(e, at), {"id", "name", "properties"});
   Subnet s;
-  s.id = r.requireString(o, "id", at);
-  s.name = r.requireString(o, "name", at);
+  s.id = m.requireString(r, kId, at);
+  s.name = m.requireString(r, kName, at);
 
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
+  enum { kPrefix, kPrefixes, kNsg, kRouteTable, kDelegations, kServiceEndpoints };
+  const Members p(m.requireObject(r, kProperties, at),
+                  {"addressPrefix", "addressPrefixes", "networkSecurityGroup", "routeTable",
+                   "delegations", "serviceEndpoints"});
   // A subnet carries either one prefix or a list of them; both stay absent when not sent.
-  s.address_prefix = r.optionalString(p, "addressPrefix", props);
-  if (auto prefixes = Reader::find(p, "addressPrefixes")) {
+  s.address_prefix = p.optionalString(r, kPrefix, props);
+  if (auto prefixes = p.find(kPrefixes)) {
     s.address_prefixes = r.strings(*prefixes, props.member("addressPrefixes"));
   }
-  if (auto nsg = Reader::find(p, "networkSecurityGroup")) {
+  if (auto nsg = p.find(kNsg)) {
     s.network_security_group = r.subResource(*nsg, props.member("networkSecurityGroup"));
   }
-  if (auto rt = Reader::find(p, "routeTable")) {
+  if (auto rt = p.find(kRouteTable)) {
     s.route_table = r.subResource(*rt, props.member("routeTable"));
   }
-  s.delegations = readList(r, p, "delegations", props, readDelegation);
-  s.service_endpoints = readOptionalList(r, p, "serviceEndpoints", props, readServiceEndpoint);
+  s.delegations = readList(r, p, kDelegations, props, readDelegation);
+  s.service_endpoints = readOptionalList(r, p, kServiceEndpoints, props, readServiceEndpoint);
   return s;
 }
 
@@ -142,20 +171,23 @@ VirtualNetworkPeering readPeering(const Reader& r, dom::element e, const Path& a
 }
 
 VirtualNetwork readVirtualNetwork(const Reader& r, dom::element e, const Path& at) {
-  dom::object o = r.object(e, at);
+  enum { kName, kId, kLocation, kProperties };
+  const Members m(r.object(e, at), {"name", "id", "location", "properties"});
   VirtualNetwork vnet;
-  vnet.name = r.requireString(o, "name", at);
-  vnet.id = r.requireString(o, "id", at);
-  vnet.location = r.requireString(o, "location", at);
+  vnet.name = m.requireString(r, kName, at);
+  vnet.id = m.requireString(r, kId, at);
+  vnet.location = m.requireString(r, kLocation, at);
 
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
+  enum { kAddressSpace, kSubnets, kPeerings };
+  const Members p(m.requireObject(r, kProperties, at),
+                  {"addressSpace", "subnets", "virtualNetworkPeerings"});
   const Path spaceAt = props.member("addressSpace");
-  dom::object space = r.requireObject(p, "addressSpace", props);
+  dom::object space = p.requireObject(r, kAddressSpace, props);
   vnet.address_space.address_prefixes =
       r.strings(r.require(space, "addressPrefixes", spaceAt), spaceAt.member("addressPrefixes"));
-  vnet.subnets = readList(r, p, "subnets", props, readSubnet);
-  vnet.virtual_network_peerings = readList(r, p, "virtualNetworkPeerings", props, readPeering);
+  vnet.subnets = readList(r, p, kSubnets, props, readSubnet);
+  vnet.virtual_network_peerings = readList(r, p, kPeerings, props, readPeering);
   return vnet;
 }
 

@@ -6,6 +6,7 @@
 // only when something fails, so a successful read costs no string building.
 #include <simdjson.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -88,6 +89,64 @@ class Reader {
 
  private:
   const char* kind_;
+};
+
+/// Several members of one object, found in a single walk over it.  Each name takes the first
+/// member of that name, as a lookup by name finds it; the accessors check and report exactly as
+/// the Reader's own.  Reading an object's members one lookup at a time walks the object once
+/// per member, and list pages hold hundreds of thousands of small objects.
+template <std::size_t N>
+class Members {
+ public:
+  Members(dom::object o, const std::string_view (&names)[N]) {
+    std::size_t left = N;
+    for (std::size_t i = 0; i < N; ++i) names_[i] = names[i];
+    for (dom::key_value_pair kv : o) {
+      for (std::size_t i = 0; i < N; ++i) {
+        if (!found_[i] && kv.key == names_[i]) {
+          found_[i] = true;
+          values_[i] = kv.value;
+          --left;
+          break;
+        }
+      }
+      if (left == 0) break;
+    }
+  }
+
+  /// Member `i`; absent when missing or JSON null.
+  std::optional<dom::element> find(std::size_t i) const {
+    if (!found_[i] || values_[i].is_null()) return std::nullopt;
+    return values_[i];
+  }
+  /// Member `i` of the object at `at`; fails when missing or null.
+  dom::element require(const Reader& r, std::size_t i, const Path& at) const {
+    if (!found_[i]) r.fail(at.member(names_[i]), "required member is missing");
+    if (values_[i].is_null()) r.fail(at.member(names_[i]), "required member is null");
+    return values_[i];
+  }
+  std::string requireString(const Reader& r, std::size_t i, const Path& at) const {
+    return std::string(r.string(require(r, i, at), at.member(names_[i])));
+  }
+  std::optional<std::string> optionalString(const Reader& r, std::size_t i, const Path& at) const {
+    auto e = find(i);
+    if (!e) return std::nullopt;
+    return std::string(r.string(*e, at.member(names_[i])));
+  }
+  dom::object requireObject(const Reader& r, std::size_t i, const Path& at) const {
+    return r.object(require(r, i, at), at.member(names_[i]));
+  }
+  std::optional<dom::array> optionalArray(const Reader& r, std::size_t i, const Path& at) const {
+    auto e = find(i);
+    if (!e) return std::nullopt;
+    return r.array(*e, at.member(names_[i]));
+  }
+  std::string_view name(std::size_t i) const { return names_[i]; }
+
+ private:
+  std::array<std::string_view, N> names_{};
+  std::array<dom::element, N> values_{};
+  std::array<bool, N> found_{};
 };
 
 }  // namespace collab::azure::arm_parse_detail
