@@ -15,8 +15,8 @@ namespace kxdiscover {
 using collab::Json;
 using html::escape;
 using html::listOf;
-using html::textOf;
 using html::ReportIndex;
+using html::textOf;
 
 namespace {
 
@@ -369,13 +369,16 @@ class Page {
     return "";
   }
 
+  // "<h4>Title (count)</h4>", then "None." when there is nothing; true when there is.
+  bool countedHeading(std::string_view title, std::size_t count) {
+    out_ += fmt::format("<h4>{} ({})</h4>\n", title, count);
+    if (count == 0) out_ += "<p class=\"none\">None.</p>\n";
+    return count > 0;
+  }
+
   void subnets(std::size_t s, std::size_t v, const Json& vnet) {
     const Json& list = listOf(vnet, "subnets");
-    out_ += "<h4>Subnets (" + std::to_string(list.size()) + ")</h4>\n";
-    if (list.empty()) {
-      out_ += "<p class=\"none\">None.</p>\n";
-      return;
-    }
+    if (!countedHeading("Subnets", list.size())) return;
     out_ +=
         "<table class=\"subnets\">\n<thead><tr><th>Name</th><th>Prefixes</th><th>Route "
         "table</th><th>Gateway group</th><th>Network security group</th><th>Delegations</"
@@ -404,11 +407,7 @@ class Page {
 
   void peerings(const Json& vnet) {
     const Json& list = listOf(vnet, "peerings");
-    out_ += "<h4>Peerings (" + std::to_string(list.size()) + ")</h4>\n";
-    if (list.empty()) {
-      out_ += "<p class=\"none\">None.</p>\n";
-      return;
-    }
+    if (!countedHeading("Peerings", list.size())) return;
     out_ +=
         "<table class=\"peerings\">\n<thead><tr><th>Name</th><th>Remote VNet</th>"
         "<th>Remote subscription</th><th>State</th></tr></thead>\n<tbody>\n";
@@ -440,8 +439,7 @@ class Page {
 void Page::routeTables(std::size_t s, std::size_t v, const Json& vnet) {
   const Json& tables = listOf(vnet, "route_tables");
   const Json& refused = listOf(vnet, "refused_routes");
-  out_ += "<h4>Route tables to re-create (" + std::to_string(tables.size()) + ")</h4>\n";
-  if (tables.empty()) out_ += "<p class=\"none\">None.</p>\n";
+  countedHeading("Route tables to re-create", tables.size());
   for (std::size_t t = 0; t < tables.size(); ++t) routeTable(s, v, t, tables[t], refused);
 
   // Refused routes of tables that are not re-created (every route refused, for example).
