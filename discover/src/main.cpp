@@ -6,8 +6,8 @@
 #include <malloc.h>
 #endif
 
-#include "cli.hpp"
-#include "diff_command.hpp"
+#include "common/cli.hpp"
+#include "diff/diff_command.hpp"
 
 int main(int argc, char** argv) {
 #if defined(__GLIBC__)

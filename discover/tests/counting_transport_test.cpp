@@ -1,6 +1,6 @@
 // The run's request and retry counts, taken at the transport under the real pipeline and
 // credential while the loopback Azure fails the first attempts.
-#include "counting_transport.hpp"
+#include "run/counting_transport.hpp"
 
 #include <gtest/gtest.h>
 

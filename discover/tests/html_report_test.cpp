@@ -1,7 +1,7 @@
 // The HTML report without a browser: escaping checked through Graphviz itself, the pictures'
 // nodes and edges against a report of a known shape, every link against the page's ids, and
 // the `html` subcommand's answers to a file that is no report.
-#include "html_report.hpp"
+#include "html/html_report.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <set>
 
 #include "discover_fixture.hpp"
-#include "html_text.hpp"
-#include "html_topology.hpp"
+#include "html/html_text.hpp"
+#include "html/html_topology.hpp"
 
 namespace kxdiscover::test {
 namespace {

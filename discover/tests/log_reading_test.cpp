@@ -1,6 +1,6 @@
 // Reading the discovery's log lines back: the route columns (including prefixes long enough to
 // run into the hop type), the refusals that follow a route, the gateway line and the markers.
-#include "log_reading.hpp"
+#include "report/log_reading.hpp"
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>

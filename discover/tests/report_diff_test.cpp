@@ -2,7 +2,7 @@
 // after one scripted edit of the served estate with a change of every kind: the listing against
 // a reviewed golden file, the JSON listing against its schema and the reverse comparison, a
 // rename as one change, identical reports as no change; and every report it must refuse.
-#include "report_diff.hpp"
+#include "diff/report_diff.hpp"
 
 #include <functional>
 

@@ -1,7 +1,7 @@
 // The run's duration in the summary: precise enough for a replay that takes milliseconds,
 // readable for a run of hours, and rounded once so that no unit boundary shows "1000 ms" or
 // "60.0 s".
-#include "summary.hpp"
+#include "run/summary.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,13 @@
+#pragma once
+// The "changes since" section of the HTML report: what `kx-discover diff` would list between
+// an earlier report and the one the page shows, grouped the same way, for reviewers who
+// approved the earlier plan.
+#include "html/html_report.hpp"
+#include "diff/report_diff.hpp"
+
+namespace kxdiscover {
+
+/// The section listing `diff`'s changes (every text escaped), headed by what was compared.
+HtmlSection changesSection(const ReportDiff& diff);
+
+}  // namespace kxdiscover

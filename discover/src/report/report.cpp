@@ -1,0 +1,179 @@
+#include "report/report.hpp"
+
+#include <ctime>
+#include <string_view>
+
+namespace kxdiscover {
+
+namespace az = collab::azure;
+
+namespace {
+
+constexpr int kSubscriptionIndex = 2;
+constexpr int kGroupIndex = 4;
+constexpr int kNameIndex = 8;
+
+// Component `index` of a resource id split at "/", or null when the id is too short: a report
+// describes what it got and never fails on an odd id.
+Json idComponent(const std::string& id, int index) {
+  std::size_t start = 0;
+  for (int i = 0; i < index; ++i) {
+    start = id.find('/', start);
+    if (start == std::string::npos) return nullptr;
+    ++start;
+  }
+  const std::string part = id.substr(start, id.find('/', start) - start);
+  return part.empty() ? Json() : Json(part);
+}
+
+template <class T>
+Json orNull(const std::optional<T>& value) {
+  return value ? Json(*value) : Json();
+}
+
+}  // namespace
+
+std::string isoTime(std::chrono::system_clock::time_point time) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(time);
+  std::tm utc{};
+  gmtime_r(&t, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+Json vnetIdentity(const az::VirtualNetwork& vnet) {
+  return Json{{"name", vnet.name},
+              {"id", vnet.id},
+              {"resource_group", idComponent(vnet.id, kGroupIndex)},
+              {"region", vnet.location},
+              {"address_space", vnet.address_space.address_prefixes}};
+}
+
+Json subnetsOf(const az::VirtualNetwork& vnet,
+               const std::map<std::string, std::string>& gatewayGroups) {
+  Json subnets = Json::array();
+  for (const auto& sn : vnet.subnets) {
+    Json prefixes = Json::array();
+    if (sn.address_prefix) prefixes.push_back(*sn.address_prefix);
+    if (sn.address_prefixes)
+      for (const auto& prefix : *sn.address_prefixes) prefixes.push_back(prefix);
+    Json delegations = Json::array();
+    for (const auto& d : sn.delegations)
+      delegations.push_back(Json{{"name", d.name}, {"service", d.service_name}});
+    const auto group = gatewayGroups.find(sn.name);
+    subnets.push_back(Json{
+        {"name", sn.name},
+        {"id", sn.id},
+        {"address_prefixes", std::move(prefixes)},
+        {"route_table_id", sn.route_table ? Json(sn.route_table->id) : Json()},
+        {"network_security_group_id",
+         sn.network_security_group ? Json(sn.network_security_group->id) : Json()},
+        {"delegations", std::move(delegations)},
+        {"gateway_group", group == gatewayGroups.end() ? Json() : Json(group->second)},
+    });
+  }
+  return subnets;
+}
+
+Json peeringsOf(const az::VirtualNetwork& vnet) {
+  Json peerings = Json::array();
+  for (const auto& p : vnet.virtual_network_peerings) {
+    const std::string& remote = p.remote_virtual_network.id;
+    peerings.push_back(Json{{"name", p.name},
+                            {"id", p.id},
+                            {"remote_vnet_id", remote},
+                            {"remote_vnet", idComponent(remote, kNameIndex)},
+                            {"remote_subscription", idComponent(remote, kSubscriptionIndex)},
+                            {"state", orNull(p.peering_state)}});
+  }
+  return peerings;
+}
+
+Json gatewaysOf(const GatewayReport& gateway, const std::string& subscriptionId,
+                std::optional<bool> spokeGatewayFound) {
+  Json vng;
+  if (gateway.gateway) {
+    const GatewayLine& g = *gateway.gateway;
+    vng = Json{{"name", g.name},
+               {"type", g.type},
+               {"resource_group", g.resourceGroup},
+               {"id", "/subscriptions/" + subscriptionId + "/resourceGroups/" + g.resourceGroup +
+                          "/providers/Microsoft.Network/virtualNetworkGateways/" + g.name}};
+  }
+  return Json{{"vng_reported", gateway.reported},
+              {"vng", std::move(vng)},
+              {"spoke_gateway_found", orNull(spokeGatewayFound)}};
+}
+
+Json routeTableOf(const pathbook::Pathbook& table, const az::VirtualNetwork& vnet) {
+  // Pathbook keeps the Azure table's name; its id is the one the VNet's subnets refer to.
+  Json azureId;
+  for (const auto& sn : vnet.subnets) {
+    if (sn.route_table && idComponent(sn.route_table->id, kNameIndex) == table.getId()) {
+      azureId = sn.route_table->id;
+      break;
+    }
+  }
+  Json subnets = Json::array();
+  for (const auto& info : table.getSubnetGwGroupInfos())
+    subnets.push_back(Json{{"name", info.subnetName}, {"gateway_group", info.group}});
+  return Json{{"azure_id", std::move(azureId)},
+              {"azure_name", table.getId()},
+              {"copy_name", orNull(table.getName())},
+              {"subnets", std::move(subnets)},
+              {"definition", table.toDict()}};
+}
+
+Json refusedRoutesOf(const std::vector<RefusedRoute>& refused) {
+  Json out = Json::array();
+  for (const auto& r : refused) {
+    out.push_back(Json{{"route_table", r.routeTable},
+                       {"prefix", r.route.prefix},
+                       {"next_hop_type", r.route.nextHopType},
+                       {"next_hop_ip", orNull(r.route.nextHopIp)},
+                       {"reason", r.reason}});
+  }
+  return out;
+}
+
+Json findingsOf(const CapturedLines& lines, Finding which) {
+  Json out = Json::array();
+  for (const auto& line : lines) {
+    if (findingOf(line) != which) continue;
+    const std::size_t start = line.text.find_first_not_of(' ');
+    const auto level = spdlog::level::to_string_view(line.level);
+    out.push_back(Json{{"logger", line.logger},
+                       {"level", std::string(level.data(), level.size())},
+                       {"text", start == std::string::npos ? "" : line.text.substr(start)}});
+  }
+  return out;
+}
+
+Json figuresOf(const RunFigures& f) {
+  return Json{{"subscriptions", f.subscriptions},
+              {"subscriptions_failed", f.subscriptionsFailed},
+              {"vnets", f.vnets},
+              {"vnets_discovered", f.vnetsDiscovered},
+              {"vnets_not_found", f.vnetsNotFound},
+              {"vnets_failed", f.vnetsFailed},
+              {"vnets_skipped", f.vnetsSkipped},
+              {"route_tables", f.routeTables},
+              {"routes_kept", f.routesKept},
+              {"routes_refused", f.routesRefused},
+              {"alerts", f.alerts},
+              {"errors", f.errors},
+              {"azure_requests", f.requests},
+              {"azure_retries", f.retries},
+              {"seconds", f.seconds}};
+}
+
+Json outputsOf(const RunOutputs& o) {
+  return Json{{"log", o.mainLog},
+              {"alert_log", o.alertLog},
+              {"terraform", o.terraformFiles},
+              {"report", orNull(o.report)},
+              {"cassette", orNull(o.cassette)}};
+}
+
+}  // namespace kxdiscover

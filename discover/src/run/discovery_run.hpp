@@ -1,0 +1,93 @@
+#pragma once
+// The state of one discovery run, shared by its two halves: run.cpp (set-up, outputs, the end)
+// and subscription_run.cpp (the subscriptions and their VNets).
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "collab/azure/azure_credential.hpp"
+#include "collab/azure/virtual_network.hpp"
+#include "collab/json.hpp"
+#include "run/log_capture.hpp"
+#include "run/options.hpp"
+#include "run/progress.hpp"
+#include "report/report.hpp"
+#include "run/session.hpp"
+
+namespace kxdiscover {
+
+/// The logger the run writes its own lines to (failures, VNets not found, Terraform files).
+inline constexpr const char* kRunLogger = "discover";
+
+/// A step that failed; the run goes on with the next VNet or subscription.
+struct StepFailure {
+  std::string step;
+  std::string message;
+};
+
+class DiscoveryRun {
+ public:
+  DiscoveryRun(const RunOptions& options, const collab::Json& data, collab::Json subscriptionMap,
+               AzureSession& session, Progress& progress, LineCapture& capture);
+
+  /// Every account entry taken (all, or those --subscription names), in file order.
+  void runAll(const std::vector<const collab::Json*>& accounts);
+
+  bool interrupted() const noexcept { return interrupted_; }
+  bool failed() const noexcept { return !failures_.empty(); }
+  RunFigures& figures() noexcept { return figures_; }
+  std::vector<std::string>& terraformFiles() noexcept { return terraformFiles_; }
+  /// The report's "subscriptions" and "failures" lists.
+  collab::Json& subscriptionsReport() noexcept { return subscriptions_; }
+  collab::Json failuresReport() const;
+
+ private:
+  /// Lists the configured VNets of `account` that `report` does not hold yet as skipped.
+  void addUnreached(const collab::Json& account, collab::Json& report);
+  void runSubscription(const collab::Json& account, std::size_t index, std::size_t count);
+  void subscriptionSteps(const collab::Json& account, const std::string& subscriptionId,
+                         collab::Json& report);
+  void runVnet(const collab::Json& account, const collab::azure::AzureCredential& cred,
+               const collab::azure::VirtualNetwork& vnet, collab::Json& report);
+  void vnetSteps(const collab::Json& account, const collab::azure::AzureCredential& cred,
+                 const collab::azure::VirtualNetwork& vnet, collab::Json& report,
+                 CapturedLines& lines);
+  void reportMissingVnet(const std::string& name, const std::string& subscriptionId,
+                         const std::vector<collab::azure::VirtualNetwork>& azureVnets,
+                         collab::Json& report);
+  std::string writeTerraform(const collab::Json& account, const std::string& subscriptionId,
+                             const std::string& vnetName, const std::string& hcl);
+
+  /// Enters a step: progress, and the name a failure is reported under.
+  void enter(std::string_view step);
+  /// Turns the exception in flight into a failure of the step under way, or notes the
+  /// interruption when the operator asked to stop.
+  std::optional<StepFailure> failureInFlight();
+  /// Reports a failure in the log, on stderr and in the report; a subscription's own failure
+  /// is also listed in its `report`.
+  void recordFailure(const std::string& subscriptionId, const std::optional<std::string>& vnet,
+                     const StepFailure& failure, collab::Json& report);
+  /// Runs a subscription check that only reports: its failure is recorded, not raised.
+  void checkStep(std::string_view step, const std::string& subscriptionId, collab::Json& report,
+                 const std::function<void()>& check);
+  void countFindings(const CapturedLines& lines, collab::Json& report);
+
+  const RunOptions& options_;
+  const collab::Json& data_;
+  collab::Json subscriptionMap_;
+  AzureSession& session_;
+  Progress& progress_;
+  LineCapture& capture_;
+
+  std::string step_;
+  bool interrupted_ = false;
+  RunFigures figures_;
+  std::vector<std::string> terraformFiles_;
+  collab::Json subscriptions_ = collab::Json::array();
+  collab::Json failures_ = collab::Json::array();
+};
+
+}  // namespace kxdiscover

@@ -1,0 +1,47 @@
+#include "run/log_capture.hpp"
+
+#include <spdlog/sinks/base_sink.h>
+
+#include <algorithm>
+
+#include "collab/log.hpp"
+
+namespace kxdiscover {
+
+class LineCapture::Sink final : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  CapturedLines* redirect(CapturedLines* into) {
+    std::lock_guard lock(mutex_);
+    CapturedLines* previous = target_;
+    target_ = into;
+    return previous;
+  }
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    if (!target_) return;
+    target_->push_back(CapturedLine{std::string(msg.logger_name.data(), msg.logger_name.size()),
+                                    msg.level,
+                                    std::string(msg.payload.data(), msg.payload.size())});
+  }
+  void flush_() override {}
+
+ private:
+  CapturedLines* target_ = nullptr;
+};
+
+LineCapture::LineCapture(const std::vector<std::string>& loggers)
+    : loggers_(loggers), sink_(std::make_shared<Sink>()) {
+  for (const auto& name : loggers_) collab::getLogger(name)->sinks().push_back(sink_);
+}
+
+LineCapture::~LineCapture() {
+  for (const auto& name : loggers_) {
+    auto& sinks = collab::getLogger(name)->sinks();
+    sinks.erase(std::remove(sinks.begin(), sinks.end(), sink_), sinks.end());
+  }
+}
+
+CapturedLines* LineCapture::redirect(CapturedLines* into) { return sink_->redirect(into); }
+
+}  // namespace kxdiscover

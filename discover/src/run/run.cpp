@@ -1,0 +1,233 @@
+// A run from start to end: options, configuration, log files, the client layer, the
+// subscriptions (subscription_run.cpp), then the cassette, the report and the summary.
+#include "run/run.hpp"
+
+#include <spdlog/sinks/ostream_sink.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <set>
+
+#include "common/atomic_file.hpp"
+#include "basekit/common.hpp"
+#include "collab/config.hpp"
+#include "collab/log.hpp"
+#include "collab/logconf.hpp"
+#include "collab/text_form.hpp"
+#include "run/discovery_run.hpp"
+#include "html/html_changes.hpp"
+#include "html/html_report.hpp"
+#include "run/interrupt.hpp"
+#include "run/summary.hpp"
+
+namespace kxdiscover {
+
+using basekit::Common;
+using collab::Json;
+
+namespace {
+
+/// Lines of `logger` at error and above also go to `err` while it lives: the configuration
+/// checks report before (or instead of) a usable log file.
+class EchoErrors {
+ public:
+  EchoErrors(const std::string& logger, std::ostream& err)
+      : logger_(collab::getLogger(logger)),
+        sink_(std::make_shared<spdlog::sinks::ostream_sink_mt>(err, /*force_flush=*/true)) {
+    sink_->set_pattern("kx-discover: %v");
+    sink_->set_level(spdlog::level::err);
+    logger_->sinks().push_back(sink_);
+  }
+  ~EchoErrors() {
+    auto& sinks = logger_->sinks();
+    sinks.erase(std::remove(sinks.begin(), sinks.end(), sink_), sinks.end());
+  }
+  EchoErrors(const EchoErrors&) = delete;
+  EchoErrors& operator=(const EchoErrors&) = delete;
+
+ private:
+  std::shared_ptr<spdlog::logger> logger_;
+  spdlog::sink_ptr sink_;
+};
+
+// The account entries the run takes: all of account_info, or those --subscription names.
+std::vector<const Json*> selectAccounts(const Json& data, const RunOptions& options) {
+  std::vector<const Json*> accounts;
+  const std::set<std::string> wanted(options.subscriptions.begin(), options.subscriptions.end());
+  std::set<std::string> found;
+  const auto all = data.find("account_info");
+  if (all != data.end() && all->is_array()) {
+    for (const Json& account : *all) {
+      const std::string id = collab::textForm(account.value("subscription_id", Json()));
+      if (!wanted.empty() && !wanted.contains(id)) continue;
+      accounts.push_back(&account);
+      found.insert(id);
+    }
+  }
+  for (const auto& id : wanted) {
+    if (!found.contains(id))
+      throw UsageError("--subscription " + id + ": " + options.config +
+                       " has no account_info entry for that subscription");
+  }
+  return accounts;
+}
+
+std::string handlerFile(const collab::logconf& conf, const char* handler) {
+  return conf.logging_config["handlers"][handler]["filename"].get<std::string>();
+}
+
+// Points the log files at the configured folder and adds the run's own logger to both files.
+RunOutputs openLogs(const Json& data) {
+  collab::logconf& conf = Common::intLogLocationMgmtVnetCidr(data);
+  conf.logging_config["loggers"][kRunLogger] = {
+      {"level", "info"},
+      {"handlers", Json::array({collab::logconf::MAIN_HANDLER, collab::logconf::ALERT_HANDLER})}};
+  conf.apply();
+  RunOutputs outputs;
+  outputs.mainLog = handlerFile(conf, collab::logconf::MAIN_HANDLER);
+  outputs.alertLog = handlerFile(conf, collab::logconf::ALERT_HANDLER);
+  return outputs;
+}
+
+}  // namespace
+
+int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err) {
+  const auto startedAt = std::chrono::system_clock::now();
+  const auto start = Progress::Clock::now();
+  auto fail = [&](int status, const std::string& message) {
+    err << "kx-discover: " << message << std::endl;
+    return status;
+  };
+
+  InterruptGuard interruptGuard;
+  Progress progress(Progress::modeFor(options.quiet, STDERR_FILENO), err, start);
+  std::optional<AzureSession> session;
+  try {
+    checkRunOptions(options);
+    session.emplace(options, [&progress](std::size_t n) { progress.requests(n); });
+  } catch (const UsageError& e) {
+    return fail(kExitUsage, e.what());
+  }
+  // An earlier report that cannot be compared is found now, not after a long run; it is read
+  // once and kept for the HTML report's changes section.
+  std::optional<LoadedReport> previous;
+  if (options.previous) {
+    try {
+      previous = loadReport(*options.previous);
+    } catch (const ReportReadError& e) {
+      return fail(kExitUsage, e.what());
+    }
+  }
+
+  Json data;
+  std::vector<const Json*> accounts;
+  RunOutputs outputs;
+  Json subscriptionMap;
+  try {
+    if (options.dataDir) Common::setDataPath(*options.dataDir);
+    Common::loadInputJson();
+  } catch (const std::exception& e) {
+    return fail(kExitConfiguration, std::string("cannot read the Azure reference data: ") +
+                                        e.what() + " (see --data-dir)");
+  }
+  try {
+    collab::ConfigDocument document = collab::load_from_yaml(options.config);
+    for (const auto& warning : document.warnings()) progress.problem("warning: " + warning.text());
+    collab::YamlContext::get().set(std::move(document));
+  } catch (const std::exception& e) {
+    return fail(kExitConfiguration, e.what());
+  }
+  // Ends the process with status 1 for a configuration of another kind.
+  Common::expectYamlType(collab::YamlContext::get(), std::string(collab::kDiscoveryConfigKind));
+  data = collab::dump_to_dict(collab::YamlContext::get().document());
+  try {
+    accounts = selectAccounts(data, options);
+  } catch (const UsageError& e) {
+    return fail(kExitUsage, e.what());
+  }
+  try {
+    outputs = openLogs(data);
+  } catch (const std::exception& e) {
+    return fail(kExitConfiguration, std::string("cannot open the log files: ") + e.what());
+  }
+  {
+    // Ends the process with status 1, after its error line, for a missing or malformed
+    // azure_cred section.
+    EchoErrors echo("basekit", err);
+    subscriptionMap = Common::getAzureSubscriptionInfo(data);
+  }
+
+  LineCapture capture({"basekit", "pathbook", "netscout", "alert", kRunLogger});
+  DiscoveryRun run(options, data, std::move(subscriptionMap), *session, progress, capture);
+  run.runAll(accounts);
+  progress.finish();
+  if (run.interrupted()) {
+    collab::getLogger(kRunLogger)
+        ->warn(
+            "**Alert** run interrupted (signal {}): the subscriptions and VNets not reached "
+            "were not discovered",
+            stopSignal());
+  }
+  bool failed = run.failed();
+
+  try {
+    session->saveCassette();
+  } catch (const std::exception& e) {
+    progress.problem(std::string("the cassette was not written: ") + e.what());
+    failed = true;
+  }
+  if (options.record) outputs.cassette = *options.record;
+  outputs.terraformFiles = run.terraformFiles();
+  if (options.json) outputs.report = *options.json;
+  if (options.html) outputs.html = *options.html;
+
+  RunFigures& figures = run.figures();
+  figures.requests = session->requests();
+  figures.retries = session->retries();
+  figures.seconds = std::chrono::duration<double>(Progress::Clock::now() - start).count();
+
+  const bool interrupted = run.interrupted();
+  std::string status = interrupted ? "interrupted" : failed ? "failed" : "completed";
+  if (options.json || options.html) {
+    Json report{{"schema", kReportSchema},
+                {"tool", {{"name", "kx-discover"}, {"version", KX_VERSION}}},
+                {"started", isoTime(startedAt)},
+                {"finished", isoTime(std::chrono::system_clock::now())},
+                {"command_line", options.commandLine},
+                {"configuration", options.config},
+                {"status", status},
+                {"interrupted", interrupted},
+                {"summary", figuresOf(figures)},
+                {"outputs", outputsOf(outputs)},
+                {"subscriptions", run.subscriptionsReport()},
+                {"failures", run.failuresReport()}};
+    auto write = [&](const std::string& path, const char* what, auto&& content) {
+      try {
+        writeFileAtomically(path, content());
+      } catch (const std::exception& e) {
+        progress.problem(std::string("the ") + what + " was not written: " + e.what());
+        failed = true;
+        if (!interrupted) status = "failed";
+      }
+    };
+    if (options.json) write(*options.json, "report", [&] { return report.dump(2) + "\n"; });
+    if (options.html)
+      write(*options.html, "HTML report", [&] {
+        HtmlReportOptions page;
+        if (previous)
+          page.extraSections.push_back(changesSection(diffReports(
+              *previous,
+              reportFromJson(report, options.json ? *options.json : std::string("this run")))));
+        return renderHtmlReport(report, page);
+      });
+  }
+  if (!options.quiet)
+    out << summaryText(status == "failed" ? "completed with failures" : status, figures, outputs)
+        << std::flush;
+  if (interrupted) return kExitSignalBase + stopSignal();
+  return failed ? kExitFailures : kExitCompleted;
+}
+
+}  // namespace kxdiscover

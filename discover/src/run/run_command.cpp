@@ -1,0 +1,79 @@
+// The default command: the discovery run and its options.
+#include <optional>
+#include <string>
+
+#include "common/cli.hpp"
+#include "run/options.hpp"
+#include "run/run.hpp"
+
+namespace kxdiscover {
+
+namespace {
+
+class RunCommand final : public Command {
+ public:
+  void configure(CLI::App& app) override {
+    app.add_option("CONFIG", options_.config, "The discovery configuration (YAML, kind: discovery)")
+        ->type_name("FILE");
+    app.add_option("--subscription", options_.subscriptions,
+                   "Only this subscription of account_info; repeat for more")
+        ->allow_extra_args(false)
+        ->type_name("ID");
+    // The options that take one text each: name, field, help, what the value is, and the check
+    // CLI11 makes of it (a file or folder that must exist), if any.
+    const struct {
+      const char* name;
+      std::optional<std::string>* field;
+      const char* help;
+      const char* value;
+      const CLI::Validator* check;
+    } texts[] = {
+        {"--json", &options_.json, "Write the JSON report (docs/report.md) to this file", "REPORT",
+         nullptr},
+        {"--html", &options_.html,
+         "Write the HTML report (one self-contained page with the topology) to this file", "PAGE",
+         nullptr},
+        {"--previous", &options_.previous,
+         "With --html: add the changes since this earlier JSON report", "OLD.json",
+         &CLI::ExistingFile},
+        {"--record", &options_.record,
+         "Record the Azure traffic into this cassette (secrets and tokens removed)", "CASSETTE",
+         nullptr},
+        {"--replay", &options_.replay,
+         "Answer every Azure request from this cassette: no network, no credentials", "CASSETTE",
+         &CLI::ExistingFile},
+        {"--arm-endpoint", &options_.armEndpoint,
+         "Azure Resource Manager endpoint (default https://management.azure.com)", "URL", nullptr},
+        {"--login-endpoint", &options_.loginEndpoint,
+         "Azure AD login endpoint (default https://login.microsoftonline.com/)", "URL", nullptr},
+        {"--ca-file", &options_.caFile,
+         "Trust the certificates of this PEM file besides the system's", "PEM", &CLI::ExistingFile},
+        {"--data-dir", &options_.dataDir,
+         "Folder of the Azure reference data (azure_data/input.json); default: the installed one",
+         "DIR", &CLI::ExistingDirectory},
+    };
+    for (const auto& text : texts) {
+      CLI::Option* option =
+          app.add_option(text.name, *text.field, text.help)->type_name(text.value);
+      // Checked without the check's own word added to the value's name in the help.
+      if (text.check) option->check(CLI::Validator(*text.check).description(""));
+    }
+    app.add_flag("--quiet", options_.quiet, "No progress and no summary; problems still on stderr");
+  }
+
+  int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) override {
+    if (options_.config.empty())
+      throw UsageError("a configuration file is required: kx-discover [OPTIONS] CONFIG.yaml");
+    options_.commandLine = args;
+    return runDiscovery(options_, out, err);
+  }
+
+ private:
+  RunOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeRunCommand() { return std::make_unique<RunCommand>(); }
+
+}  // namespace kxdiscover

@@ -1,0 +1,86 @@
+#include "run/session.hpp"
+
+#include <cstdlib>
+#include <utility>
+
+#include "collab/azure/azure_endpoints.hpp"
+#include "collab/azure/curl_transport.hpp"
+#include "collab/azure/replay_transport.hpp"
+#include "collab/errors.hpp"
+#include "collab/text_form.hpp"
+#include "run/interrupt.hpp"
+
+namespace kxdiscover {
+
+namespace az = collab::azure;
+
+AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest) {
+  az::AzureEndpoints endpoints;
+  if (options.armEndpoint) endpoints.resourceManager = *options.armEndpoint;
+  if (options.loginEndpoint) {
+    endpoints.login = *options.loginEndpoint;
+    if (endpoints.login.back() != '/') endpoints.login += '/';
+  }
+
+  std::shared_ptr<az::Transport> inner;
+  if (options.replay) {
+    try {
+      inner = std::make_shared<az::ReplayTransport>(*options.replay);
+    } catch (const std::exception& e) {
+      throw UsageError("--replay " + *options.replay + ": " + e.what());
+    }
+    replaying_ = true;
+  } else {
+    az::CurlTransportOptions curl;
+    curl.extraCaFile = options.caFile;
+    std::shared_ptr<az::Transport> network;
+    try {
+      network = std::make_shared<az::CurlTransport>(curl);
+    } catch (const collab::InvalidValueError& e) {
+      throw UsageError(std::string("--ca-file: ") + e.what());
+    }
+    if (options.record) {
+      recorder_ = std::make_shared<az::RecordingTransport>(network, *options.record);
+      inner = recorder_;
+    } else {
+      inner = network;
+    }
+  }
+  counter_ = std::make_shared<CountingTransport>(
+      std::move(inner), [] { return stopRequested(); },
+      [this, onRequest = std::move(onRequest)] {
+        if (onRequest) onRequest(counter_->requests());
+      });
+  az::setEndpoints(std::move(endpoints));
+  az::setDefaultTransport(counter_);
+}
+
+AzureSession::~AzureSession() {
+  az::setDefaultTransport(nullptr);
+  az::resetEndpoints();
+}
+
+void AzureSession::saveCassette() {
+  if (recorder_) recorder_->save();
+}
+
+az::AzureCredential credentialFor(const collab::Json& record, const std::string& subscriptionId,
+                                  bool replaying) {
+  const std::string variable = collab::textForm(record.value("secret_env", collab::Json()));
+  const char* value = std::getenv(variable.c_str());
+  std::string secret = value ? value : "";
+  if (secret.empty()) {
+    if (!replaying)
+      throw CredentialError("the environment variable " + variable +
+                            " (arm_application_secret_env of azure_cred entry '" +
+                            collab::textForm(record.value("apps", collab::Json())) +
+                            "') is not set or empty; it must hold the application secret");
+    // Replayed token requests are matched with their secrets redacted.
+    secret = "replayed-without-secret";
+  }
+  return az::AzureCredential::fromClientSecret(collab::textForm(record.value("dir_id", "")),
+                                               collab::textForm(record.value("app_id", "")),
+                                               std::move(secret), subscriptionId);
+}
+
+}  // namespace kxdiscover

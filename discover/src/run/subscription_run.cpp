@@ -1,0 +1,374 @@
+// The subscriptions of a run and, in each, its configured VNets: the order of the typical run,
+// each step's failure reported and the run going on with the next VNet or subscription.
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "common/atomic_file.hpp"
+#include "basekit/common.hpp"
+#include "collab/azure/management_clients.hpp"
+#include "collab/errors.hpp"
+#include "collab/log.hpp"
+#include "collab/text_compare.hpp"
+#include "collab/text_form.hpp"
+#include "run/discovery_run.hpp"
+#include "run/interrupt.hpp"
+#include "report/log_reading.hpp"
+#include "netscout/net_scout.hpp"
+
+namespace kxdiscover {
+
+namespace az = collab::azure;
+using basekit::Common;
+using collab::Json;
+using netscout::NetScout;
+
+namespace {
+
+// The gateway size the quota check counts with, when the configuration names none.
+constexpr const char* kDefaultInstanceSize = "Standard_D3_v2";
+
+auto runLog() { return collab::getLogger(kRunLogger); }
+
+// A configured VNet the run did not discover (not found in Azure, or not reached).
+Json vnetEntry(std::string name, const char* status) {
+  return Json{{"name", std::move(name)},
+              {"status", status},
+              {"alerts", Json::array()},
+              {"errors", Json::array()}};
+}
+
+Json subscriptionEntry(const Json& account, const char* status) {
+  return Json{{"id", collab::textForm(account.value("subscription_id", Json()))},
+              {"account_name", account.value("account_name", Json())},
+              {"status", status},
+              {"failures", Json::array()},
+              {"regions", Json::array()},
+              {"vnets", Json::array()},
+              {"alerts", Json::array()},
+              {"errors", Json::array()}};
+}
+
+}  // namespace
+
+DiscoveryRun::DiscoveryRun(const RunOptions& options, const Json& data, Json subscriptionMap,
+                           AzureSession& session, Progress& progress, LineCapture& capture)
+    : options_(options),
+      data_(data),
+      subscriptionMap_(std::move(subscriptionMap)),
+      session_(session),
+      progress_(progress),
+      capture_(capture) {}
+
+void DiscoveryRun::runAll(const std::vector<const Json*>& accounts) {
+  for (std::size_t i = 0; i < accounts.size(); ++i) {
+    if (stopRequested()) interrupted_ = true;
+    if (!interrupted_) {
+      runSubscription(*accounts[i], i + 1, accounts.size());
+      continue;
+    }
+    Json report = subscriptionEntry(*accounts[i], "skipped");
+    addUnreached(*accounts[i], report);
+    subscriptions_.push_back(std::move(report));
+  }
+}
+
+void DiscoveryRun::addUnreached(const Json& account, Json& report) {
+  const Json configured = Common::getSubscriptionVnets(account);
+  figures_.vnets += configured.size();
+  for (const auto& [name, entry] : configured.items()) {
+    const Json& done = report["vnets"];
+    const bool reached = std::any_of(done.begin(), done.end(),
+                                     [&, &n = name](const Json& v) { return v["name"] == n; });
+    if (reached) continue;
+    report["vnets"].push_back(vnetEntry(name, "skipped"));
+    ++figures_.vnetsSkipped;
+  }
+}
+
+void DiscoveryRun::enter(std::string_view step) {
+  step_ = step;
+  progress_.step(step);
+}
+
+std::optional<StepFailure> DiscoveryRun::failureInFlight() {
+  std::string message;
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "an unknown failure";
+  }
+  // A request refused because the operator asked to stop is no failure of Azure or the VNet.
+  if (stopRequested()) {
+    interrupted_ = true;
+    return std::nullopt;
+  }
+  return StepFailure{step_, message};
+}
+
+void DiscoveryRun::recordFailure(const std::string& subscriptionId,
+                                 const std::optional<std::string>& vnet, const StepFailure& failure,
+                                 Json& report) {
+  const std::string cause = failure.step + " failed: " + failure.message;
+  if (vnet) {
+    runLog()->error("  **Error** VNet {} not discovered: {}", *vnet, cause);
+    progress_.problem("subscription " + subscriptionId + ", VNet " + *vnet + ": " + cause);
+  } else {
+    runLog()->error("  **Error** subscription {}: {}", subscriptionId, cause);
+    progress_.problem("subscription " + subscriptionId + ": " + cause);
+    report["failures"].push_back(Json{{"step", failure.step}, {"message", failure.message}});
+  }
+  failures_.push_back(Json{{"subscription", subscriptionId},
+                           {"vnet", vnet ? Json(*vnet) : Json()},
+                           {"step", failure.step},
+                           {"message", failure.message}});
+}
+
+Json DiscoveryRun::failuresReport() const { return failures_; }
+
+void DiscoveryRun::checkStep(std::string_view step, const std::string& subscriptionId, Json& report,
+                             const std::function<void()>& check) {
+  if (stopRequested()) {
+    interrupted_ = true;
+    return;
+  }
+  enter(step);
+  try {
+    check();
+  } catch (...) {
+    if (std::optional<StepFailure> failure = failureInFlight())
+      recordFailure(subscriptionId, std::nullopt, *failure, report);
+  }
+}
+
+void DiscoveryRun::countFindings(const CapturedLines& lines, Json& report) {
+  report["alerts"] = findingsOf(lines, Finding::Alert);
+  report["errors"] = findingsOf(lines, Finding::Error);
+  figures_.alerts += report["alerts"].size();
+  figures_.errors += report["errors"].size();
+}
+
+void DiscoveryRun::runSubscription(const Json& account, std::size_t index, std::size_t count) {
+  const std::string subscriptionId = collab::textForm(account.value("subscription_id", Json()));
+  progress_.subscription(index, count, subscriptionId);
+  ++figures_.subscriptions;
+  Json report = subscriptionEntry(account, "completed");
+  CapturedLines lines;
+  {
+    CaptureScope scope(capture_, lines);
+    try {
+      subscriptionSteps(account, subscriptionId, report);
+    } catch (...) {
+      if (std::optional<StepFailure> failure = failureInFlight()) {
+        report["status"] = "failed";
+        recordFailure(subscriptionId, std::nullopt, *failure, report);
+      }
+    }
+    if (report["status"] == "failed" || !report["failures"].empty()) ++figures_.subscriptionsFailed;
+    if (interrupted_ && report["status"] == "completed") report["status"] = "interrupted";
+  }
+  countFindings(lines, report);
+
+  addUnreached(account, report);
+  subscriptions_.push_back(std::move(report));
+}
+
+void DiscoveryRun::subscriptionSteps(const Json& account, const std::string& subscriptionId,
+                                     Json& report) {
+  enter("subscription banner");
+  Common::logSubscription(subscriptionId);
+
+  enter("credentials");
+  const std::optional<Json> record = Common::getSubscription(subscriptionMap_, subscriptionId);
+  if (!record)
+    throw CredentialError("azure_cred has no entry listing subscription " + subscriptionId +
+                          " and no 'corvanta' entry to fall back on");
+  const az::AzureCredential cred = credentialFor(*record, subscriptionId, session_.replaying());
+  enter("token");
+  // Fetched once here so that a subscription whose token cannot be had is reported as such;
+  // the credential keeps the token for the clients that follow.
+  cred.getCSC()->getToken();
+
+  enter("list_vnet");
+  const Json configured = Common::getSubscriptionVnets(account);
+  std::set<std::string> names;
+  for (const auto& [name, entry] : configured.items()) names.insert(name);
+  az::NetworkManagementClient network(cred.getCSC(), cred.getSubId());
+  NetScout::list_vnet(network, names);
+  // list_vnet only logs; the run needs the VNet objects themselves.
+  const std::vector<az::VirtualNetwork> azureVnets = network.virtual_networks.list_all();
+
+  // The quota and unused-table checks only report: when one fails, the failure is recorded
+  // and the VNets are still discovered.
+  checkStep("vCPU quota", subscriptionId, report, [&] {
+    const Json& config = data_.value("config", Json::object());
+    const Json size = config.contains("gateway_instance_size") ? config["gateway_instance_size"]
+                                                               : Json(kDefaultInstanceSize);
+    NetScout::discoverCpuQuotaInRegion(network, names, cred, collab::textForm(size));
+  });
+  std::vector<std::string> regions;
+  for (const auto& vnet : azureVnets) {
+    if (names.contains(vnet.name) &&
+        std::find(regions.begin(), regions.end(), vnet.location) == regions.end())
+      regions.push_back(vnet.location);
+  }
+  report["regions"] = regions;
+  checkStep("route tables without subnet", subscriptionId, report, [&] {
+    for (const auto& region : regions)
+      NetScout::discover_route_table_without_subnet_in_region(network, region);
+  });
+
+  std::size_t index = 0;
+  for (const auto& [name, entry] : configured.items()) {
+    if (stopRequested()) interrupted_ = true;
+    if (interrupted_) return;
+    progress_.vnet(++index, configured.size(), name);
+    const auto found = std::find_if(azureVnets.begin(), azureVnets.end(),
+                                    [&, &n = name](const auto& v) { return v.name == n; });
+    Json vnetReport;
+    if (found == azureVnets.end())
+      reportMissingVnet(name, subscriptionId, azureVnets, vnetReport);
+    else
+      runVnet(account, cred, *found, vnetReport);
+    report["vnets"].push_back(std::move(vnetReport));
+  }
+}
+
+void DiscoveryRun::reportMissingVnet(const std::string& name, const std::string& subscriptionId,
+                                     const std::vector<az::VirtualNetwork>& azureVnets,
+                                     Json& report) {
+  std::string hint;
+  for (const auto& vnet : azureVnets) {
+    if (collab::ci_equal(vnet.name, name))
+      hint = " (it has " + vnet.name + ", which differs in letter case)";
+  }
+  report = vnetEntry(name, "not_found");
+  CapturedLines lines;
+  {
+    CaptureScope scope(capture_, lines);
+    runLog()->warn(
+        "  **Alert** VNet {} is configured but subscription {} has no VNet of that name{}", name,
+        subscriptionId, hint);
+  }
+  progress_.problem("warning: VNet " + name + " not found in subscription " + subscriptionId +
+                    hint);
+  countFindings(lines, report);
+  ++figures_.vnetsNotFound;
+}
+
+void DiscoveryRun::runVnet(const Json& account, const az::AzureCredential& cred,
+                           const az::VirtualNetwork& vnet, Json& report) {
+  report = vnetIdentity(vnet);
+  report["status"] = "completed";
+  report["failed_step"] = nullptr;
+  report["failure"] = nullptr;
+  report["subnets"] = subnetsOf(vnet, {});
+  report["peerings"] = peeringsOf(vnet);
+  report["gateways"] = nullptr;
+  report["route_tables"] = Json::array();
+  report["refused_routes"] = Json::array();
+  report["terraform_file"] = nullptr;
+  CapturedLines lines;
+  {
+    CaptureScope scope(capture_, lines);
+    try {
+      vnetSteps(account, cred, vnet, report, lines);
+      ++figures_.vnetsDiscovered;
+    } catch (...) {
+      if (std::optional<StepFailure> failure = failureInFlight()) {
+        report["status"] = "failed";
+        report["failed_step"] = failure->step;
+        report["failure"] = failure->message;
+        ++figures_.vnetsFailed;
+        recordFailure(cred.getSubId(), vnet.name, *failure, report);
+      } else {
+        report["status"] = "interrupted";
+        ++figures_.vnetsSkipped;
+      }
+    }
+  }
+  countFindings(lines, report);
+}
+
+void DiscoveryRun::vnetSteps(const Json& account, const az::AzureCredential& cred,
+                             const az::VirtualNetwork& vnet, Json& report, CapturedLines& lines) {
+  const std::string& subscriptionId = cred.getSubId();
+
+  enter("options");
+  // The VNet option map in its three layers, then what the discovery reads besides.
+  const Json vnetsInYaml = Common::getSubscriptionVnets(account);
+  Json yaml = Json::object();
+  yaml["subscriptionMap"] = subscriptionMap_;
+  Common::readGlobalConfigOption(data_, yaml);
+  Common::readAccountOption(account, yaml);
+  Common::readVnetOption(vnetsInYaml, vnet, yaml);
+  yaml["filter_cidrs"] = Common::getFilterCidrs(account);
+  yaml["route_table_tags"] = vnetsInYaml[vnet.name].value("route_table_tags", Json::array());
+  yaml["default_route_table"] = Common::getPreStageDefaultPathbook(data_);
+
+  Common::logVnetHeader(vnet);
+  enter("discoverSpokeGw");
+  const bool migratedBefore = NetScout::discoverSpokeGw(cred, vnet);
+  enter("discoverVnet");
+  NetScout::discoverVnet(vnet, cred);
+  report["gateways"] = gatewaysOf(gatewayOf(lines), subscriptionId, migratedBefore);
+  enter("discoverSubnets");
+  const collab::Subnets subnets = NetScout::discoverSubnets(vnet, yaml);
+  enter("validateSubnetGroups");
+  NetScout::validateSubnetGroups(subnets.subnetMap(), yaml);
+
+  enter("discover_route_tables");
+  Common::logPathbookHeader();
+  auto discovered = NetScout::discover_route_tables(cred, yaml, vnet);
+  const auto found = discovered.find(vnet.name);
+  const pathbook::CvtPathbooks tables =
+      found == discovered.end() ? pathbook::CvtPathbooks(vnet.name) : std::move(found->second);
+  const std::vector<RefusedRoute> refused = refusedRoutes(lines);
+
+  Json routeTables = Json::array();
+  std::map<std::string, std::string> gatewayGroups;
+  std::size_t routesKept = 0;
+  tables.forEach([&](const pathbook::Pathbook& table) {
+    routeTables.push_back(routeTableOf(table, vnet));
+    for (const auto& info : table.getSubnetGwGroupInfos())
+      gatewayGroups[info.subnetName] = info.group;
+    routesKept += table.routes.size();
+  });
+
+  enter("terraform");
+  std::ostringstream hcl;
+  tables.toHcl(hcl, 0);
+  const std::string file = writeTerraform(account, subscriptionId, vnet.name, hcl.str());
+  runLog()->info("- Terraform: {} ({} route table(s))", file, tables.size());
+
+  report["subnets"] = subnetsOf(vnet, gatewayGroups);
+  report["route_tables"] = std::move(routeTables);
+  report["refused_routes"] = refusedRoutesOf(refused);
+  report["terraform_file"] = file;
+  figures_.routeTables += tables.size();
+  figures_.routesKept += routesKept;
+  figures_.routesRefused += refused.size();
+}
+
+std::string DiscoveryRun::writeTerraform(const Json& account, const std::string& subscriptionId,
+                                         const std::string& vnetName, const std::string& hcl) {
+  // Azure VNet names hold letters, digits, "_", "." and "-" only; anything else in a file name
+  // would be a fault somewhere upstream, not a name to write to.
+  if (vnetName.empty() || vnetName == "." || vnetName == ".." ||
+      vnetName.find('/') != std::string::npos)
+    throw collab::InvalidValueError("VNet name '" + vnetName + "' cannot name a file");
+  const std::optional<Json> record =
+      Common::getSubscription(subscriptionMap_, subscriptionId, account);
+  if (!record) throw collab::MissingKeyError(subscriptionId, "subscription map");
+  // A variable-definitions file per VNet: "route_tables = {...}" is the value of the spoke
+  // module's route_tables variable, given to Terraform with -var-file.
+  const std::string path = Common::getTargetLocation(*record, data_) + "/" + vnetName + ".tfvars";
+  writeFileAtomically(path, hcl);
+  terraformFiles_.push_back(path);
+  return path;
+}
+
+}  // namespace kxdiscover
