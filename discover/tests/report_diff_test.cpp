@@ -203,7 +203,8 @@ TEST_F(DiffTest, ListsEveryKindOfDriftBetweenTwoRuns) {
   auto changesOf = [&](const std::string& page) {
     const std::string html = readFile(path(page));
     const std::size_t at = html.find("<section class=\"extra\" id=\"changes\">");
-    return at == std::string::npos ? std::string() : html.substr(at, html.find("</section>", at) - at);
+    return at == std::string::npos ? std::string()
+                                   : html.substr(at, html.find("</section>", at) - at);
   };
   const std::string section = changesOf("new.html");
   std::size_t rows = 0;
@@ -214,8 +215,8 @@ TEST_F(DiffTest, ListsEveryKindOfDriftBetweenTwoRuns) {
   EXPECT_NE(section.find("~ route table rt-web renamed corvanta-web-routes -&gt; "
                          "corvanta-frontend-routes"),
             std::string::npos);
-  const ProgramResult page = Program(dir_, {"html", "new.json", "-o", "again.html", "--previous",
-                                            "old.json"}, {}).wait();
+  const ProgramResult page =
+      Program(dir_, {"html", "new.json", "-o", "again.html", "--previous", "old.json"}, {}).wait();
   ASSERT_EQ(page.status, 0) << page.err;
   EXPECT_EQ(changesOf("again.html"), section);
 

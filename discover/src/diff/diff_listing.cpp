@@ -4,8 +4,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "report/report.hpp"
 #include "diff/report_diff.hpp"
+#include "report/report.hpp"
 
 namespace kxdiscover {
 

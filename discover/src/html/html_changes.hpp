@@ -2,8 +2,8 @@
 // The "changes since" section of the HTML report: what `kx-discover diff` would list between
 // an earlier report and the one the page shows, grouped the same way, for reviewers who
 // approved the earlier plan.
-#include "html/html_report.hpp"
 #include "diff/report_diff.hpp"
+#include "html/html_report.hpp"
 
 namespace kxdiscover {
 

@@ -24,7 +24,6 @@ std::string lower(std::string_view text) {
   return out;
 }
 
-
 std::size_t countOf(const Json& object, const char* key) { return listOf(object, key).size(); }
 
 // Colours of the picture; the legend in the page (html_report.cpp) names the same ones.

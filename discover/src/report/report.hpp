@@ -11,9 +11,9 @@
 
 #include "collab/azure/virtual_network.hpp"
 #include "collab/json.hpp"
-#include "run/log_capture.hpp"
-#include "report/log_reading.hpp"
 #include "pathbook/pathbook.hpp"
+#include "report/log_reading.hpp"
+#include "run/log_capture.hpp"
 
 namespace kxdiscover {
 

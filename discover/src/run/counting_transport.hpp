@@ -8,10 +8,10 @@
 // carry no request id; one that repeats the previous token request word for word after that
 // request failed (an error status or no answer) is the credential's retry.
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <deque>
 #include <string>
 
 #include "collab/azure/transport.hpp"

@@ -11,10 +11,10 @@
 #include "collab/azure/azure_credential.hpp"
 #include "collab/azure/virtual_network.hpp"
 #include "collab/json.hpp"
+#include "report/report.hpp"
 #include "run/log_capture.hpp"
 #include "run/options.hpp"
 #include "run/progress.hpp"
-#include "report/report.hpp"
 #include "run/session.hpp"
 
 namespace kxdiscover {

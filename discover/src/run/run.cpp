@@ -10,15 +10,15 @@
 #include <optional>
 #include <set>
 
-#include "common/atomic_file.hpp"
 #include "basekit/common.hpp"
 #include "collab/config.hpp"
 #include "collab/log.hpp"
 #include "collab/logconf.hpp"
 #include "collab/text_form.hpp"
-#include "run/discovery_run.hpp"
+#include "common/atomic_file.hpp"
 #include "html/html_changes.hpp"
 #include "html/html_report.hpp"
+#include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
 #include "run/summary.hpp"
 

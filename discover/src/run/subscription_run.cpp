@@ -5,17 +5,17 @@
 #include <set>
 #include <sstream>
 
-#include "common/atomic_file.hpp"
 #include "basekit/common.hpp"
 #include "collab/azure/management_clients.hpp"
 #include "collab/errors.hpp"
 #include "collab/log.hpp"
 #include "collab/text_compare.hpp"
 #include "collab/text_form.hpp"
+#include "common/atomic_file.hpp"
+#include "netscout/net_scout.hpp"
+#include "report/log_reading.hpp"
 #include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
-#include "report/log_reading.hpp"
-#include "netscout/net_scout.hpp"
 
 namespace kxdiscover {
 
