@@ -32,6 +32,15 @@ struct RunOptions {
   /// Only these subscriptions; all of account_info when empty.
   std::vector<std::string> subscriptions;
   bool quiet = false;
+  /// Worker processes that discover VNets (and subscriptions) side by side (--jobs).
+  std::optional<unsigned> jobs;
+  /// Each distinct listing page is fetched from Azure once in the run and answered from that
+  /// reading afterwards (--snapshot); by default every call asks Azure.
+  bool snapshot = false;
+  /// A folder shared by the processes of one run (the parent and its workers): the read and
+  /// Resource Graph budgets they share and, with `snapshot`, the pages read.  Set by the run
+  /// itself, never by the operator.
+  std::optional<std::string> sharedStateDir;
   /// The arguments as given, for the report.
   std::vector<std::string> commandLine;
 };
