@@ -117,6 +117,13 @@ std::string EstateServer::Impl::nextId() {
 }
 
 void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& res) {
+  // The way there, and (whatever the answer) the way back: outside every lock.
+  const auto there = options.latency / 2;
+  std::this_thread::sleep_for(there);
+  struct WayBack {
+    std::chrono::milliseconds wait;
+    ~WayBack() { std::this_thread::sleep_for(wait); }
+  } wayBack{options.latency - there};
   const detail::Route route = detail::classify(req.path);
   std::optional<Fault> fault;
   {
@@ -154,11 +161,11 @@ void EstateServer::Impl::cutShort(httplib::Response& res) {
     res.body.clear();
     std::string type = res.get_header_value("Content-Type");
     res.headers.erase("Content-Type");
-    res.set_content_provider(body->size(), type.c_str(),
-                             [body](std::size_t offset, std::size_t length,
-                                    httplib::DataSink& sink) {
-                               return sink.write(body->data() + offset, length);
-                             });
+    res.set_content_provider(
+        body->size(), type.c_str(),
+        [body](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          return sink.write(body->data() + offset, length);
+        });
   }
   // The provider is asked for the first half only, then fails: httplib drops the connection.
   const std::size_t half = res.content_length_ / 2;
@@ -371,6 +378,7 @@ bool EstateServer::Impl::admit(const detail::Route& route, const detail::Princip
   std::lock_guard lock(mutex);
   const std::string actor = lower(principal.appId);
   if (route.operation == "resourceGraph") {
+    if (limits.graphQueries <= 0) return true;
     auto [it, fresh] = graphQuotas.try_emplace(actor, limits.graphQueries, limits.graphWindow, at);
     const bool ok = it->second.take(at);
     const int reset = it->second.secondsUntilReset(at);
@@ -387,6 +395,7 @@ bool EstateServer::Impl::admit(const detail::Route& route, const detail::Princip
     return false;
   }
   const bool write = route.method == "POST";
+  if ((write ? limits.writes : limits.reads) <= 0) return true;
   const bool tenantScope = route.subscription.empty();
   const std::string scope = tenantScope ? "tenant" : "subscription";
   const std::string kind = write ? "writes" : "reads";
