@@ -1,6 +1,7 @@
 #include "run/session.hpp"
 
 #include <cstdlib>
+#include <system_error>
 #include <utility>
 
 #include "collab/azure/azure_endpoints.hpp"
@@ -14,12 +15,22 @@ namespace kxdiscover {
 
 namespace az = collab::azure;
 
-AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest) {
+AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
+                           BudgetOptions budgets) {
   az::AzureEndpoints endpoints;
   if (options.armEndpoint) endpoints.resourceManager = *options.armEndpoint;
   if (options.loginEndpoint) {
     endpoints.login = *options.loginEndpoint;
     if (endpoints.login.back() != '/') endpoints.login += '/';
+  }
+
+  std::optional<std::filesystem::path> shared;
+  if (options.sharedStateDir) {
+    shared = *options.sharedStateDir;
+    std::error_code error;
+    std::filesystem::create_directories(*shared, error);
+    if (!std::filesystem::is_directory(*shared, error))
+      throw UsageError("the run's shared folder " + shared->string() + " cannot be used");
   }
 
   std::shared_ptr<az::Transport> inner;
@@ -51,8 +62,18 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
       [this, onRequest = std::move(onRequest)] {
         if (onRequest) onRequest(counter_->requests());
       });
+  std::shared_ptr<az::Transport> top = counter_;
+  // A replay sends nothing, so it spends no budget.
+  std::shared_ptr<PrincipalBook> principals;
+  if (!replaying_) {
+    principals = std::make_shared<PrincipalBook>();
+    auto ledger =
+        shared ? std::make_shared<BudgetLedger>(*shared) : std::make_shared<BudgetLedger>();
+    top = std::make_shared<BudgetTransport>(std::move(top), std::move(ledger), principals,
+                                            std::move(budgets));
+  }
   az::setEndpoints(std::move(endpoints));
-  az::setDefaultTransport(counter_);
+  az::setDefaultTransport(std::move(top));
 }
 
 AzureSession::~AzureSession() {

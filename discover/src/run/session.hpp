@@ -1,15 +1,29 @@
 #pragma once
 // The client layer set up for one run: endpoints, the transport every client and credential
 // uses (live, recording or replaying, always counted), and the subscriptions' credentials.
+//
+// The transports, from the clients down:
+//
+//   budgets (live runs)    keeps the run's processes inside Azure's read and Resource Graph
+//                          budgets together
+//   counter                counts what is sent, refuses to send once the operator stops the run
+//   recorder (--record)    writes what was really fetched into the cassette
+//   curl, or the replay
+//
+// The budgets live in the run's shared folder (`RunOptions::sharedStateDir`), so that every
+// process whose session is built on it shares them; without one, they are kept in memory.
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "collab/azure/azure_credential.hpp"
 #include "collab/azure/recording_transport.hpp"
 #include "collab/json.hpp"
+#include "run/budget_transport.hpp"
 #include "run/counting_transport.hpp"
 #include "run/options.hpp"
 
@@ -17,11 +31,14 @@ namespace kxdiscover {
 
 class AzureSession {
  public:
-  /// Points the client layer at the endpoints of `options` and routes it through a counting
-  /// transport over curl (with --ca-file trusted), a recorder of curl (--record) or a replay
-  /// (--replay).  `onRequest` gets the request count after each request.
-  /// @throws UsageError when the CA file or the cassette to replay cannot be read.
-  AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest);
+  /// Points the client layer at the endpoints of `options` and routes it through the
+  /// transports above: over curl (with --ca-file trusted), a recorder of curl (--record) or a
+  /// replay (--replay).  `onRequest` gets the request count after each request.  `budgets`
+  /// tunes the pacing (its defaults are Azure's documented budgets).
+  /// @throws UsageError when the CA file or the cassette to replay cannot be read, or the
+  ///         shared folder cannot be used.
+  AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
+               BudgetOptions budgets = {});
   /// Puts the public-cloud endpoints and the plain default transport back.
   ~AzureSession();
   AzureSession(const AzureSession&) = delete;
