@@ -186,6 +186,8 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   RunFigures& figures = run.figures();
   figures.requests = session->requests();
   figures.retries = session->retries();
+  figures.snapshot = session->snapshot();
+  figures.snapshotAnswers = session->snapshotAnswers();
   figures.seconds = std::chrono::duration<double>(Progress::Clock::now() - start).count();
 
   const bool interrupted = run.interrupted();

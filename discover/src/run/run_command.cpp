@@ -59,6 +59,9 @@ class RunCommand final : public Command {
       if (text.check) option->check(CLI::Validator(*text.check).description(""));
     }
     app.add_flag("--quiet", options_.quiet, "No progress and no summary; problems still on stderr");
+    app.add_flag("--snapshot", options_.snapshot,
+                 "Fetch each distinct listing page from Azure once in the run and answer repeated "
+                 "requests from that reading (default: every call asks Azure)");
   }
 
   int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) override {

@@ -15,6 +15,19 @@ namespace kxdiscover {
 
 namespace az = collab::azure;
 
+namespace {
+
+// A folder of the snapshot's pages for this process alone.
+std::filesystem::path makePrivateFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kx-discover-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr)
+    throw UsageError("--snapshot: cannot create a folder for the pages under " +
+                     std::filesystem::temp_directory_path().string());
+  return pattern;
+}
+
+}  // namespace
+
 AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
                            BudgetOptions budgets) {
   az::AzureEndpoints endpoints;
@@ -63,7 +76,8 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
         if (onRequest) onRequest(counter_->requests());
       });
   std::shared_ptr<az::Transport> top = counter_;
-  // A replay sends nothing, so it spends no budget.
+  // A replay sends nothing, so it spends no budget; its tokens all look alike, so its pages
+  // are told apart by URL alone.
   std::shared_ptr<PrincipalBook> principals;
   if (!replaying_) {
     principals = std::make_shared<PrincipalBook>();
@@ -72,6 +86,13 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
     top = std::make_shared<BudgetTransport>(std::move(top), std::move(ledger), principals,
                                             std::move(budgets));
   }
+  if (options.snapshot) {
+    if (!shared) privateFolder_ = makePrivateFolder();
+    snapshot_ = std::make_shared<SnapshotTransport>(
+        std::move(top), std::make_shared<PageStore>(shared ? *shared : *privateFolder_),
+        std::move(principals));
+    top = snapshot_;
+  }
   az::setEndpoints(std::move(endpoints));
   az::setDefaultTransport(std::move(top));
 }
@@ -79,6 +100,10 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
 AzureSession::~AzureSession() {
   az::setDefaultTransport(nullptr);
   az::resetEndpoints();
+  if (privateFolder_) {
+    std::error_code error;
+    std::filesystem::remove_all(*privateFolder_, error);
+  }
 }
 
 void AzureSession::saveCassette() {

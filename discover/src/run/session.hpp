@@ -4,14 +4,17 @@
 //
 // The transports, from the clients down:
 //
+//   snapshot (--snapshot)  answers repeated pages from the run's first reading of them
 //   budgets (live runs)    keeps the run's processes inside Azure's read and Resource Graph
 //                          budgets together
 //   counter                counts what is sent, refuses to send once the operator stops the run
 //   recorder (--record)    writes what was really fetched into the cassette
 //   curl, or the replay
 //
-// The budgets live in the run's shared folder (`RunOptions::sharedStateDir`), so that every
-// process whose session is built on it shares them; without one, they are kept in memory.
+// The budgets and the snapshot's pages live in the run's shared folder
+// (`RunOptions::sharedStateDir`), so that every process whose session is built on it shares
+// them; without one, the budgets are kept in memory and the pages in a temporary folder removed
+// with the session.
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -26,6 +29,7 @@
 #include "run/budget_transport.hpp"
 #include "run/counting_transport.hpp"
 #include "run/options.hpp"
+#include "run/snapshot_transport.hpp"
 
 namespace kxdiscover {
 
@@ -39,7 +43,8 @@ class AzureSession {
   ///         shared folder cannot be used.
   AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
                BudgetOptions budgets = {});
-  /// Puts the public-cloud endpoints and the plain default transport back.
+  /// Puts the public-cloud endpoints and the plain default transport back; removes the private
+  /// folder of the snapshot's pages.
   ~AzureSession();
   AzureSession(const AzureSession&) = delete;
   AzureSession& operator=(const AzureSession&) = delete;
@@ -47,14 +52,20 @@ class AzureSession {
   bool replaying() const noexcept { return replaying_; }
   std::size_t requests() const { return counter_->requests(); }
   std::size_t retries() const { return counter_->retries(); }
+  bool snapshot() const noexcept { return snapshot_ != nullptr; }
+  /// Requests of this process answered from the snapshot instead of Azure.
+  std::size_t snapshotAnswers() const { return snapshot_ ? snapshot_->answered() : 0; }
   /// Writes the cassette when recording; does nothing otherwise.
   /// @throws std::runtime_error when the file cannot be written.
   void saveCassette();
 
  private:
   bool replaying_ = false;
+  /// The snapshot's pages when no shared folder was given: removed with the session.
+  std::optional<std::filesystem::path> privateFolder_;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
   std::shared_ptr<CountingTransport> counter_;
+  std::shared_ptr<SnapshotTransport> snapshot_;
 };
 
 /// A credential problem of one subscription; the message names the setting, never a secret.
