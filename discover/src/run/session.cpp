@@ -19,7 +19,8 @@ namespace {
 
 // A folder of the snapshot's pages for this process alone.
 std::filesystem::path makePrivateFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kx-discover-XXXXXX").string();
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "kx-discover-snapshot-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr)
     throw UsageError("--snapshot: cannot create a folder for the pages under " +
                      std::filesystem::temp_directory_path().string());
