@@ -102,6 +102,19 @@ void BudgetTransport::waitUntil(SteadyTime when, const az::HttpRequest& request)
   }
 }
 
+az::HttpResponse BudgetTransport::settled(const Share& share,
+                                          const std::function<az::HttpResponse()>& obtain) {
+  az::HttpResponse response;
+  try {
+    response = obtain();
+  } catch (...) {
+    settle(share, nullptr);
+    throw;
+  }
+  settle(share, &response);
+  return response;
+}
+
 az::HttpResponse BudgetTransport::send(const az::HttpRequest& request) {
   const Share share = shareOf(request);
   if (share.kind == Share::Kind::None) {
@@ -110,15 +123,7 @@ az::HttpResponse BudgetTransport::send(const az::HttpRequest& request) {
     return response;
   }
   waitUntil(take(share), request);
-  az::HttpResponse response;
-  try {
-    response = inner_->send(request);
-  } catch (...) {
-    settle(share, nullptr);
-    throw;
-  }
-  settle(share, &response);
-  return response;
+  return settled(share, [&] { return inner_->send(request); });
 }
 
 class BudgetTransport::SettledSend final : public az::PendingSend {
@@ -135,15 +140,7 @@ class BudgetTransport::SettledSend final : public az::PendingSend {
   }
   az::HttpResponse finish() override {
     std::unique_ptr<az::PendingSend> inner = std::move(inner_);
-    az::HttpResponse response;
-    try {
-      response = inner->finish();
-    } catch (...) {
-      owner_->settle(share_, nullptr);
-      throw;
-    }
-    owner_->settle(share_, &response);
-    return response;
+    return owner_->settled(share_, [&] { return inner->finish(); });
   }
 
  private:
@@ -163,15 +160,7 @@ class BudgetTransport::DeferredSend final : public az::PendingSend {
   az::HttpResponse finish() override {
     sent_ = true;
     owner_->waitUntil(when_, request_);
-    az::HttpResponse response;
-    try {
-      response = owner_->inner_->send(request_);
-    } catch (...) {
-      owner_->settle(share_, nullptr);
-      throw;
-    }
-    owner_->settle(share_, &response);
-    return response;
+    return owner_->settled(share_, [&] { return owner_->inner_->send(request_); });
   }
 
  private:

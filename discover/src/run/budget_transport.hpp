@@ -64,6 +64,9 @@ class BudgetTransport final : public collab::azure::Transport,
   SteadyTime take(const Share& share);
   /// Settles the share with `response` (null: no answer).
   void settle(const Share& share, const collab::azure::HttpResponse* response);
+  /// The answer `obtain` gets, the share settled with it (or with none when it throws).
+  collab::azure::HttpResponse settled(const Share& share,
+                                      const std::function<collab::azure::HttpResponse()>& obtain);
   /// Gives back the share of a request never sent.
   void giveBackShare(const Share& share);
   /// Waits through the sleeper until `when`.
