@@ -132,13 +132,9 @@ TEST_F(DiscoverTest, AFailedVnetOrSubscriptionIsReportedAndTheRestCompletes) {
 }
 
 TEST_F(DiscoverTest, CtrlCStopsTheRunWithCompleteFilesAndAnInterruptedReport) {
-  fakearm::Fault slow;  // spoke-a's gateway listing, so Ctrl-C arrives while it is under way
-  slow.operation = "resourceGroups.list";
-  slow.nth = 2;
-  slow.action = fakearm::Fault::Action::Delay;
-  slow.delay = std::chrono::milliseconds(1500);
   serve();
-  server_->addFault(slow);
+  // spoke-a's gateway listing, so Ctrl-C arrives while it is under way
+  server_->addFault(delayFault("resourceGroups.list", 2, 1, std::chrono::milliseconds(1500)));
 
   // One process, so that the slow request is spoke-a's (workers: worker_test.cpp).
   Program program(dir_, arguments({"--jobs", "1", "--json", "report.json", "discovery.yaml"}),

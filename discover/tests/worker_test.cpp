@@ -80,13 +80,8 @@ class WorkerTest : public DiscoverTest {
 
   // A slow route-table listing, so that workers are caught in the middle of a VNet.
   void serveSlowly() {
-    fakearm::Fault slow;
-    slow.operation = "routeTables.listAll";
-    slow.times = 0;
-    slow.action = fakearm::Fault::Action::Delay;
-    slow.delay = std::chrono::milliseconds(250);
     serve();
-    server_->addFault(slow);
+    server_->addFault(delayFault("routeTables.listAll", 1, 0, std::chrono::milliseconds(250)));
   }
 
   // Runs with `jobs` and moves what the run wrote under jobs-<N>/.
