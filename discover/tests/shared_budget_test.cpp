@@ -125,7 +125,7 @@ TEST_F(SharedBudgetTest, FourProcessesOfOnePrincipalMeetNoThrottling) {
       BudgetOptions pacing;
       pacing.reads.reserve = 2;
       pacing.reads.refillPerSecond = 20;
-      AzureSession session(options, nullptr, pacing);
+      AzureSession session(options, nullptr, nullptr, pacing);
       const auto credential = az::AzureCredential::fromClientSecret(
           "72f988bf-0000-4000-8000-00000000c0de", "a0b1c2d3-0000-4000-8000-0000000000a1",
           kSecrets.at("KX_TEST_READER_SECRET"), kProd);

@@ -22,9 +22,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "collab/azure/azure_credential.hpp"
 #include "collab/azure/recording_transport.hpp"
+#include "collab/azure/replay_transport.hpp"
 #include "collab/json.hpp"
 #include "run/budget_transport.hpp"
 #include "run/counting_transport.hpp"
@@ -37,11 +39,14 @@ class AzureSession {
  public:
   /// Points the client layer at the endpoints of `options` and routes it through the
   /// transports above: over curl (with --ca-file trusted), a recorder of curl (--record) or a
-  /// replay (--replay).  `onRequest` gets the request count after each request.  `budgets`
-  /// tunes the pacing (its defaults are Azure's documented budgets).
+  /// replay (--replay).  `onRequest` gets the request count after each request.
+  /// A worker process passes the cassette its parent read (`replayed`), so that it is read
+  /// once per run, not once per worker.  `budgets` tunes the pacing (its defaults are Azure's
+  /// documented budgets).
   /// @throws UsageError when the CA file or the cassette to replay cannot be read, or the
   ///         shared folder cannot be used.
   AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
+               std::shared_ptr<collab::azure::ReplayTransport> replayed = nullptr,
                BudgetOptions budgets = {});
   /// Puts the public-cloud endpoints and the plain default transport back; removes the private
   /// folder of the snapshot's pages.
@@ -50,6 +55,8 @@ class AzureSession {
   AzureSession& operator=(const AzureSession&) = delete;
 
   bool replaying() const noexcept { return replaying_; }
+  /// The cassette being replayed; null when not replaying.
+  std::shared_ptr<collab::azure::ReplayTransport> replayed() const { return replayed_; }
   std::size_t requests() const { return counter_->requests(); }
   std::size_t retries() const { return counter_->retries(); }
   bool snapshot() const noexcept { return snapshot_ != nullptr; }
@@ -61,12 +68,19 @@ class AzureSession {
 
  private:
   bool replaying_ = false;
+  std::shared_ptr<collab::azure::ReplayTransport> replayed_;
   /// The snapshot's pages when no shared folder was given: removed with the session.
   std::optional<std::filesystem::path> privateFolder_;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
   std::shared_ptr<CountingTransport> counter_;
   std::shared_ptr<SnapshotTransport> snapshot_;
 };
+
+/// Writes the cassette at `path` from the parts the run's worker processes recorded, their
+/// exchanges in the order of `parts`, in the format a single recorder writes; one part is held
+/// in memory at a time.
+/// @throws std::runtime_error when a part cannot be read or the file cannot be written.
+void writeCassetteOfParts(const std::vector<std::string>& parts, const std::string& path);
 
 /// A credential problem of one subscription; the message names the setting, never a secret.
 class CredentialError : public std::runtime_error {
