@@ -7,6 +7,7 @@
 //   kx-fake-arm generate [--seed S] [--reference] [--vnets N ...] --out-estate F --out-config F
 //                        [--out-env F]
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <functional>
@@ -31,11 +32,16 @@ void writeFile(const std::string& path, const std::string& text) {
 std::function<void(const fakearm::RequestRecord&)> requestLogWriter(const std::string& path) {
   auto out = std::make_shared<std::ofstream>(path, std::ios::binary | std::ios::trunc);
   if (!*out) throw std::runtime_error("cannot write '" + path + "'");
-  return [out](const fakearm::RequestRecord& request) {
+  const auto start = std::chrono::steady_clock::now();
+  return [out, start](const fakearm::RequestRecord& request) {
+    // When it was served, for a script that wants to see the run's pace.
+    const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     fakearm::Json line = {{"method", request.method},
                           {"target", request.target},
                           {"operation", request.operation},
-                          {"status", request.status}};
+                          {"status", request.status},
+                          {"ms", at.count()}};
     if (!request.body.empty()) line["body"] = request.body;
     *out << line.dump() << '\n';
     out->flush();

@@ -35,32 +35,51 @@ std::optional<T> wholeNumber(std::string_view text) {
 
 void noteUse(BudgetEntry& entry, SteadyTime now) { entry.lastUsed = ticks(now); }
 
+// What Azure will have left once every request taken and not answered has spent its share.
+double afterOutstanding(const BudgetEntry& entry) { return entry.left - entry.outstanding; }
+
+// Reads: the bucket as last reported, refilled since, up to its size.
+void refill(BudgetEntry& entry, std::int64_t t, double perSecond) {
+  if (t > entry.at && perSecond > 0) {
+    const double refilled = static_cast<double>(t - entry.at) / 1e9 * perSecond;
+    entry.left = std::max(entry.left, std::min(entry.capacity, entry.left + refilled));
+  }
+  entry.at = std::max(entry.at, t);
+}
+
+// An answer without a count, or no answer: Azure may have counted the request, so it is taken
+// as spent.
+void spentUncounted(BudgetEntry& entry) {
+  if (entry.known) entry.left -= 1;
+}
+
 }  // namespace
 
 nanoseconds takeRead(BudgetEntry& entry, SteadyTime now, const ReadBudgetRules& rules) {
   noteUse(entry, now);
   ++entry.outstanding;
   if (!entry.known) return nanoseconds(0);
-  const std::int64_t t = ticks(now);
-  if (t > entry.at && rules.refillPerSecond > 0) {
-    // The bucket refills up to its size, less what is still to be spent from it.
-    const double room = entry.capacity - entry.outstanding + 1 - entry.left;
-    const double refill = static_cast<double>(t - entry.at) / 1e9 * rules.refillPerSecond;
-    entry.left += std::clamp(refill, 0.0, std::max(room, 0.0));
-    entry.at = t;
-  }
-  entry.left -= 1;
-  if (entry.left >= rules.reserve || rules.refillPerSecond <= 0) return nanoseconds(0);
-  return secondsToWait((rules.reserve - entry.left) / rules.refillPerSecond);
+  refill(entry, ticks(now), rules.refillPerSecond);
+  const double left = afterOutstanding(entry);
+  if (left >= rules.reserve || rules.refillPerSecond <= 0) return nanoseconds(0);
+  return secondsToWait((rules.reserve - left) / rules.refillPerSecond);
 }
 
-void settleRead(BudgetEntry& entry, SteadyTime now, std::optional<int> remaining) {
+void settleRead(BudgetEntry& entry, SteadyTime now, std::optional<int> remaining,
+                const ReadBudgetRules& rules) {
   if (entry.outstanding > 0) --entry.outstanding;
-  if (!remaining) return;
+  if (!remaining) return spentUncounted(entry);
   noteUse(entry, now);
   entry.capacity = std::max(entry.capacity, static_cast<double>(*remaining) + 1);
-  entry.left = *remaining - entry.outstanding;
-  entry.at = ticks(now);
+  if (entry.known) {
+    // An answer overtaken by a later one reports more than is left: the refilled count of
+    // the latest stands unless this one says less.
+    refill(entry, ticks(now), rules.refillPerSecond);
+    entry.left = std::min(entry.left, static_cast<double>(*remaining));
+  } else {
+    entry.left = *remaining;
+    entry.at = ticks(now);
+  }
   entry.known = 1;
 }
 
@@ -72,16 +91,16 @@ nanoseconds takeQuery(BudgetEntry& entry, SteadyTime now, const QueryQuotaRules&
   if (t >= entry.resetAt) {
     // The window known has ended: presume a fresh one starts with this query.  Requests still
     // outstanding (those waiting for this reset among them) count against it.
-    entry.left = entry.capacity - entry.outstanding + 1;
+    entry.left = entry.capacity;
     entry.resetAt = t + entry.window;
     entry.confirmed = 0;
   }
-  entry.left -= 1;
-  if (entry.left >= rules.reserve) return nanoseconds(0);
+  const double left = afterOutstanding(entry);
+  if (left >= rules.reserve) return nanoseconds(0);
   // In debt: the query goes in the window its place in the queue falls into.
   const double perWindow = std::max(entry.capacity - rules.reserve, 1.0);
   const auto windowsAhead =
-      static_cast<std::int64_t>(std::ceil((rules.reserve - entry.left) / perWindow)) - 1;
+      static_cast<std::int64_t>(std::ceil((rules.reserve - left) / perWindow)) - 1;
   const std::int64_t window = std::max<std::int64_t>(entry.window, 1'000'000'000);
   const std::int64_t until = entry.resetAt + windowsAhead * window +
                              std::chrono::duration_cast<nanoseconds>(rules.margin).count();
@@ -91,24 +110,24 @@ nanoseconds takeQuery(BudgetEntry& entry, SteadyTime now, const QueryQuotaRules&
 void settleQuery(BudgetEntry& entry, SteadyTime now, std::optional<int> remaining,
                  std::optional<nanoseconds> resetsAfter) {
   if (entry.outstanding > 0) --entry.outstanding;
-  if (!remaining || !resetsAfter) return;
+  if (!remaining || !resetsAfter) return spentUncounted(entry);
   noteUse(entry, now);
   entry.capacity = std::max(entry.capacity, static_cast<double>(*remaining) + 1);
   entry.window = std::max(entry.window, resetsAfter->count());
-  const double left = *remaining - entry.outstanding;
   const std::int64_t reset = ticks(now) + resetsAfter->count();
   const std::int64_t half = entry.window / 2;
   if (!entry.known || reset > entry.resetAt + half) {
     // The first answer, or one from a later window than the one known.
-    entry.left = left;
+    entry.left = *remaining;
     entry.resetAt = reset;
   } else if (reset < entry.resetAt - half) {
     // A late answer of an earlier window says nothing about this one.
     return;
   } else {
-    // The same window: its count only goes down, and Azure rounds the time to the reset up to
-    // whole seconds, so the earliest reset any answer names is the closest.
-    entry.left = std::min(entry.left, left);
+    // The same window: its count only goes down, whatever order the answers come back in,
+    // and Azure rounds the time to the reset up to whole seconds, so the earliest reset any
+    // answer names is the closest.
+    entry.left = std::min(entry.left, static_cast<double>(*remaining));
     entry.resetAt = entry.confirmed ? std::min(entry.resetAt, reset) : reset;
   }
   entry.known = 1;
@@ -117,7 +136,6 @@ void settleQuery(BudgetEntry& entry, SteadyTime now, std::optional<int> remainin
 
 void giveBack(BudgetEntry& entry) {
   if (entry.outstanding > 0) --entry.outstanding;
-  if (entry.known) entry.left += 1;
 }
 
 std::optional<int> parseRemaining(std::string_view text) { return wholeNumber<int>(trimmed(text)); }

@@ -12,17 +12,20 @@
 //    `x-ms-user-quota-remaining` and `x-ms-user-quota-resets-after` on every answer.
 //
 // A request takes its share before it is sent and its answer (or the failure to get one)
-// settles it.  The estimate an entry keeps, `left`, is what Azure has left once every request
-// taken and not answered yet (`outstanding`) has spent its share, so processes taking turns on
-// one entry never spend the same read twice.  A request that finds the budget short still takes
-// its share at once (`left` goes into debt) and is told how long to wait: requests queue in the
-// order they came, each with one wait, and nothing polls.  Azure is the judge: each answer
-// replaces the estimate by what Azure reports less what is still outstanding, so reads spent by
-// anyone else (another run of the same principal) show up at once.
+// settles it.  An entry keeps what Azure last reported left (`left`; reads refilled since at
+// the documented rate) and the requests taken and not answered yet (`outstanding`); a request
+// goes when what is left once every outstanding one has spent its share keeps the reserve, so
+// processes taking turns on one entry never spend the same read twice.  A request that finds
+// the budget short still takes its share at once (the budget goes into debt) and is told how
+// long to wait: requests queue in the order they came, each with one wait, and nothing polls.
+// Azure is the judge: a lower count in an answer replaces the estimate at once, so reads spent by
+// anyone else (another run of the same principal) show up.  Answers may come back in another
+// order than Azure counted them; a count only goes down between refills (reads) and within a
+// window (queries), so an answer overtaken by a later one, reporting more, changes nothing.
 //
-// Costs and limits: an entry is 64 bytes; the estimate may be off by the requests answered
-// between Azure's count and ours, at most the number in flight at once, which the reserve of
-// reads and the order of Resource Graph's counts within a window absorb.
+// Costs and limits: an entry is 64 bytes.  Requests in flight that Azure has already counted are
+// counted once more until their answers come back, so the estimate errs low by at most the number
+// in flight at once: a request may wait a little longer than it had to, never go too early.
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -44,8 +47,8 @@ struct BudgetEntry {
   std::int64_t resetAt = 0;
   std::int64_t window = 0;
   std::int64_t lastUsed = 0;
-  /// What Azure has left, less the requests taken and not answered; negative while requests
-  /// wait for the budget to come back.
+  /// What Azure last reported left (reads: refilled since `at`; quota windows: the lowest count
+  /// of the current window).
   double left = 0;
   /// One more than the largest remaining count Azure ever reported: the bucket or quota size.
   double capacity = 0;
@@ -78,7 +81,8 @@ std::chrono::nanoseconds takeRead(BudgetEntry& entry, SteadyTime now, const Read
 
 /// Settles a read taken earlier, with the remaining count of its answer (absent: no answer, or
 /// one without the header).
-void settleRead(BudgetEntry& entry, SteadyTime now, std::optional<int> remaining);
+void settleRead(BudgetEntry& entry, SteadyTime now, std::optional<int> remaining,
+                const ReadBudgetRules& rules);
 
 /// Takes one Resource Graph query of `entry` at `now`; returns how long to wait before sending.
 std::chrono::nanoseconds takeQuery(BudgetEntry& entry, SteadyTime now,

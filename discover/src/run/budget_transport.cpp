@@ -65,7 +65,8 @@ void BudgetTransport::settle(const Share& share, const az::HttpResponse* respons
     if (response) {
       if (auto header = response->headers.get(share.header)) remaining = parseRemaining(*header);
     }
-    ledger_->update(share.key, [&](BudgetEntry& entry) { settleRead(entry, at, remaining); });
+    ledger_->update(share.key,
+                    [&](BudgetEntry& entry) { settleRead(entry, at, remaining, options_.reads); });
     return;
   }
   std::optional<int> remaining;
