@@ -182,6 +182,14 @@ inline nlohmann::json routePrefixes(const Json& tables) {
   return out;
 }
 
+/// `report` without what differs between two runs by design: times, the command line and where
+/// the outputs went.
+inline Json comparable(Json report) {
+  for (const char* key : {"started", "finished", "command_line", "outputs"}) report.erase(key);
+  report["summary"].erase("seconds");
+  return report;
+}
+
 class DiscoverTest : public ::testing::Test {
  protected:
   void SetUp() override {
