@@ -41,11 +41,12 @@ std::string unescapeXml(const std::string& text) {
   return out;
 }
 
-// SVG text as a person sees it: references decoded, without the invisible word joiners that
-// keep an "&amp;" of a name from being read as a reference.
+// SVG text as a person sees it: references decoded, without the direction isolates (U+2068,
+// U+2069) that keep a label's text from reordering its neighbours.
 std::string visible(const std::string& svgText) {
   std::string out = unescapeXml(svgText);
-  for (std::size_t at; (at = out.find("\xE2\x81\xA0")) != std::string::npos;) out.erase(at, 3);
+  for (const char* isolate : {"\xE2\x81\xA8", "\xE2\x81\xA9"})
+    for (std::size_t at; (at = out.find(isolate)) != std::string::npos;) out.erase(at, 3);
   return out;
 }
 
@@ -55,30 +56,76 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
   return n;
 }
 
-// Texts Azure names may hold that mean something to HTML, XML or Graphviz.
+// Texts Azure names may hold that mean something to HTML, XML, Graphviz, a terminal or the
+// direction of the text around them.
 const std::vector<std::string> kHostile{
-    "<script>alert(\"x&y\")</script>",        "a & b 'quoted' \"double\"",
-    R"(back\slash \N \G \L \n \" end\)",      "<b>bold</b> &amp; &#60;",
-    "]]> <!-- x --> {curly} [square] |pipe|", "ünïcødé – 日本",
+    "<script>alert(\"x&y\")</script>",
+    "a & b 'quoted' \"double\"",
+    R"(back\slash \N \G \L \n \" end\)",
+    "<b>bold</b> &amp; &#60;",
+    "]]> <!-- x --> {curly} [square] |pipe|",
+    "ünïcødé – 日本",
+    std::string("line\nbreak\rreturn\0nul\x1B[31mred", 29),
+    "\xE2\x80\xAE"
+    "reversed 10.0.0.0/8\xE2\x80\xAC"
+    " after",
+    "../../etc/passwd",
+    "\", URL=\"https://example.invalid/\", image=\"/etc/passwd\", x=\"",
+    "> <IMG SRC=\"x\"/> <TABLE>",
 };
 
-TEST(HtmlEscape, PageTextHoldsNoMarkup) {
+TEST(HtmlEscape, PageTextHoldsNoMarkupAndShowsWhatActs) {
   const struct {
     std::string in;
-    std::string out;
+    std::string escaped;
+    std::string isolated;
   } cases[] = {
-      {"plain", "plain"},
-      {"<script>", "&lt;script&gt;"},
-      {"a&b", "a&amp;b"},
-      {"\"'", "&quot;&#39;"},
-      {std::string("nul\0bell\a", 9),
-       "nul\xEF\xBF\xBD"
-       "bell\xEF\xBF\xBD"},
-      {"tab\tline\n", "tab\tline\n"},
+      {"plain", "plain", "plain"},
+      {"<script>", "&lt;script&gt;", "&lt;script&gt;"},
+      {"a&b", "a&amp;b", "a&amp;b"},
+      {"\"'", "&quot;&#39;", "&quot;&#39;"},
+      {std::string("nul\0bell\a\x7F", 10), "nul\\x00bell\\x07\\x7F", "nul\\x00bell\\x07\\x7F"},
+      {"tab\tline\ncr\r", "tab\\tline\\ncr\\r", "tab\\tline\\ncr\\r"},
+      // Direction overrides and isolates show as what they are; other text beyond ASCII is
+      // kept, isolated from its neighbours.
+      {"\xE2\x80\xAE"
+       "abc\xE2\x81\xA6",
+       "\\u202Eabc\\u2066", "<bdi>\\u202Eabc\\u2066</bdi>"},
+      {"\xC2\x85next", "\\u0085next", "<bdi>\\u0085next</bdi>"},
+      {"שלום", "שלום", "<bdi>שלום</bdi>"},
+      // Bytes that are not UTF-8 (a lone continuation, an overlong '/', a surrogate).
+      {"a\x80"
+       "b\xC0\xAF"
+       "c\xED\xA0\x80",
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD\xEF\xBF\xBD"
+       "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD",
+       "<bdi>a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD\xEF\xBF\xBD"
+       "c\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD</bdi>"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in);
-    EXPECT_EQ(html::escape(c.in), c.out);
+    EXPECT_EQ(html::escape(c.in), c.escaped);
+    EXPECT_EQ(html::isolated(c.in), c.isolated);
+  }
+}
+
+TEST(HtmlEscape, LabelsAreCutByCharactersNotBytes) {
+  const std::string ellipsis = "\xE2\x80\xA6";
+  const struct {
+    std::string in;
+    std::size_t chars;
+    std::string out;
+  } cases[] = {
+      {"abcdef", 6, "abcdef"},
+      {"abcdefg", 6, "abcdef" + ellipsis},
+      {"日本語の名前", 3, "日本語" + ellipsis},
+      {"", 3, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(html::shortened(c.in, c.chars), c.out);
   }
 }
 
@@ -91,11 +138,15 @@ TEST(HtmlEscape, GraphvizGivesBackEveryTextAsWritten) {
     const std::string svg = graphviz.svg("graph { n1 [shape=plain, URL=\"#x\", tooltip=\"" +
                                          html::dotQuoted(text) + "\", label=<<TABLE><TR><TD>" +
                                          html::dotLabelText(text) + "</TD></TR></TABLE>>]; }");
+    // What acts instead of showing (line breaks, NUL, ESC, direction overrides) shows as
+    // its escape; everything else exactly as written.
+    const std::string shown = html::visibleText(text);
     std::smatch m;
     ASSERT_TRUE(std::regex_search(svg, m, std::regex("<text[^>]*>([^<]*)</text>"))) << svg;
-    EXPECT_EQ(visible(m[1]), text);
+    EXPECT_EQ(visible(m[1]), shown);
     ASSERT_TRUE(std::regex_search(svg, m, std::regex("xlink:title=\"([^\"]*)\""))) << svg;
-    EXPECT_EQ(visible(m[1]), text);
+    EXPECT_EQ(unescapeXml(m[1]), shown);
+    EXPECT_EQ(svg.find("<title>"), std::string::npos);
   }
 }
 
@@ -336,6 +387,105 @@ TEST(HtmlReport, HostileNamesStayText) {
   const std::string svg = picture(page, 0);
   ASSERT_TRUE(std::regex_search(svg, m, std::regex("font-weight=\"bold\"[^>]*>([^<]*)</text>")));
   EXPECT_EQ(visible(m[1]), name);
+}
+
+// `report` with `text` in every member the page or a picture shows: names, statuses, peering
+// states, gateway, region, tags, routes, findings and failures.
+Json withText(Json report, const std::string& text) {
+  report["configuration"] = text;
+  report["tool"]["version"] = text;
+  report["failures"] = Json::array(
+      {Json{{"subscription", kSubA}, {"vnet", text}, {"step", text}, {"message", text}}});
+  Json& sub = report["subscriptions"][0];
+  sub["account_name"] = text;
+  sub["alerts"] = Json::array({line(text)});
+  Json& hub = sub["vnets"][0];
+  hub["name"] = text;
+  hub["region"] = text;
+  hub["address_space"] = Json::array({text, "10.1.0.0/16"});
+  hub["gateways"]["vng"]["type"] = text;
+  hub["gateways"]["vng"]["name"] = text;
+  hub["peerings"][1]["state"] = text;
+  hub["peerings"][1]["name"] = text;
+  hub["subnets"][0]["name"] = text;
+  Json& table = hub["route_tables"][0];
+  table["definition"]["tags"] = Json{{text, text}};
+  table["definition"]["routes"]["route_1"]["name"] = text;
+  hub["refused_routes"][0]["reason"] = text;
+  hub["refused_routes"][1]["route_table"] = text;
+  Json& spoke2 = sub["vnets"][2];
+  spoke2["status"] = text;
+  spoke2["failed_step"] = text;
+  spoke2["alerts"] = Json::array({line(text)});
+  report["subscriptions"][1]["vnets"][0]["peerings"][1]["remote_vnet"] = text;
+  return report;
+}
+
+// The page's markup without its text: every tag with its attributes' names, and the values of
+// the attributes that could make a link, a class, an id or a role.
+std::vector<std::string> skeleton(const std::string& page) {
+  static const std::regex tag("<(/?[A-Za-z][\\w:-]*)([^>]*)>");
+  static const std::regex attribute("([\\w:-]+)(=\"([^\"]*)\")?");
+  static const std::set<std::string> kept{"class", "id", "href", "xlink:href", "target", "role"};
+  std::vector<std::string> out;
+  for (auto t = std::sregex_iterator(page.begin(), page.end(), tag); t != std::sregex_iterator();
+       ++t) {
+    const std::string name = (*t)[1];
+    if (name == "bdi" || name == "/bdi") continue;  // only where a text goes beyond ASCII
+    std::string item = name;
+    const std::string attributes = (*t)[2];
+    for (auto a = std::sregex_iterator(attributes.begin(), attributes.end(), attribute);
+         a != std::sregex_iterator(); ++a) {
+      item += " " + (*a)[1].str();
+      if (kept.contains((*a)[1])) item += "=" + (*a)[3].str();
+    }
+    out.push_back(item);
+  }
+  return out;
+}
+
+// Each hostile text in every member of a report makes a page of exactly the markup a plain
+// text makes: no element, attribute, link, image, class or id more or other, in the page or in
+// the pictures Graphviz drew; nothing that acts (control characters, direction overrides)
+// reaches it raw.
+TEST(HtmlReport, HostileTextsInjectNothing) {
+  const std::vector<std::string> plain = skeleton(renderHtmlReport(withText(sampleReport(), "x")));
+  ASSERT_GT(plain.size(), 200u);
+  for (const std::string& text : kHostile) {
+    SCOPED_TRACE(text);
+    std::string page;
+    ASSERT_NO_THROW(page = renderHtmlReport(withText(sampleReport(), text)));
+    const std::vector<std::string> marks = skeleton(page);
+    EXPECT_EQ(marks.size(), plain.size());
+    for (std::size_t i = 0; i < std::min(marks.size(), plain.size()); ++i) {
+      if (marks[i] != plain[i]) {
+        ADD_FAILURE() << "markup " << i << ": " << marks[i] << "\n  instead of " << plain[i];
+        break;
+      }
+    }
+    for (const std::string& acting :
+         {std::string(1, '\0'), std::string("\x1B"), std::string("\r"), std::string("\u202E"),
+          std::string("\u202C"), std::string("\u2066")})
+      EXPECT_EQ(page.find(acting), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_EQ(page.find("<image"), std::string::npos);
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+  }
+}
+
+// A name far longer than Azure allows: the picture shows its start, the tooltip and the page
+// the whole of it, and the picture keeps the width of an ordinary one.
+TEST(HtmlReport, LongNamesAreCutInPicturesOnly) {
+  Json report = sampleReport();
+  const std::string name = "n" + std::string(200000, 'x') + "z";
+  report["subscriptions"][1]["vnets"][0]["name"] = name;
+  const std::string svg = picture(renderHtmlReport(report), 1);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(svg, m, std::regex("width=\"([0-9.]+)pt\"")));
+  EXPECT_LT(std::stod(m[1]), 1000.0);
+  EXPECT_NE(svg.find(">\u2068n" + std::string(html::kLabelChars - 1, 'x') + "\u2026\u2069<"),
+            std::string::npos);
+  EXPECT_NE(svg.find("xlink:title=\"" + name + " ("), std::string::npos);
 }
 
 TEST(HtmlReport, RefusesWhatIsNoReport) {
