@@ -473,19 +473,23 @@ TEST(HtmlReport, HostileTextsInjectNothing) {
   }
 }
 
-// A name far longer than Azure allows: the picture shows its start, the tooltip and the page
-// the whole of it, and the picture keeps the width of an ordinary one.
+// A name far longer than Azure allows: the picture shows its start, the tooltip its first
+// thousands of characters and the page the whole of it, and the picture keeps the width of an
+// ordinary one.
 TEST(HtmlReport, LongNamesAreCutInPicturesOnly) {
   Json report = sampleReport();
   const std::string name = "n" + std::string(200000, 'x') + "z";
   report["subscriptions"][1]["vnets"][0]["name"] = name;
-  const std::string svg = picture(renderHtmlReport(report), 1);
+  const std::string page = renderHtmlReport(report);
+  const std::string svg = picture(page, 1);
   std::smatch m;
   ASSERT_TRUE(std::regex_search(svg, m, std::regex("width=\"([0-9.]+)pt\"")));
   EXPECT_LT(std::stod(m[1]), 1000.0);
   EXPECT_NE(svg.find(">\u2068n" + std::string(html::kLabelChars - 1, 'x') + "\u2026\u2069<"),
             std::string::npos);
-  EXPECT_NE(svg.find("xlink:title=\"" + name + " ("), std::string::npos);
+  EXPECT_NE(svg.find("xlink:title=\"n" + std::string(html::kTooltipChars - 1, 'x') + "\u2026\""),
+            std::string::npos);
+  EXPECT_NE(page.find("<span class=\"name\">" + name + "</span>"), std::string::npos);
 }
 
 TEST(HtmlReport, RefusesWhatIsNoReport) {
@@ -512,6 +516,29 @@ TEST_F(DiscoverTest, HtmlCommandTellsWhyAFileIsNoReport) {
   std::ofstream(path("broken.json")) << "{\"schema\": ";
   std::ofstream(path("other.json")) << "{\"schema\": \"other/1\"}";
   std::ofstream(path("good.json")) << sampleReport().dump();
+  // Reports that break the schema: each refused as `diff` refuses it, the first problem named.
+  std::ofstream(path("shape2.json")) << Json{{"schema", "kx-discover-report/2"}}.dump();
+  const struct {
+    const char* file;
+    const char* pointer;
+    Json value;
+  } broken[] = {
+      {"name.json", "/subscriptions/0/vnets/1/name", 5},
+      {"status.json", "/subscriptions/0/vnets/0/status", "exploded"},
+      {"count.json", "/summary/alerts", "4"},
+      {"list.json", "/subscriptions/1/vnets", Json::object()},
+      {"state.json", "/subscriptions/0/vnets/0/peerings/0/state", Json::array({1})},
+  };
+  for (const auto& b : broken) {
+    Json report = sampleReport();
+    report[Json::json_pointer(b.pointer)] = b.value;
+    std::ofstream(path(b.file)) << report.dump();
+  }
+  // Nesting and a token far beyond any report, and a JSON report named like a page.
+  std::ofstream(path("deep.json")) << std::string(20'000'000, '[');
+  std::ofstream(path("token.json")) << "{\"schema\": \"" + std::string(5'000'000, 'x');
+  std::ofstream(path("named.html")) << sampleReport().dump();
+  fs::create_symlink(path("good.json"), path("link.html"));
   const struct {
     std::vector<std::string> args;
     int status;
@@ -519,21 +546,62 @@ TEST_F(DiscoverTest, HtmlCommandTellsWhyAFileIsNoReport) {
     std::string written;
   } cases[] = {
       {{"html", "missing.json"}, 2, "missing.json", ""},
-      {{"html", "broken.json"}, 1, "broken.json: [json.exception.parse_error", ""},
+      {{"html", "broken.json"}, 1, "broken.json: not JSON: [json.exception.parse_error", ""},
       {{"html", "other.json", "-o", "other.html"}, 1, "other.json: not a kx-discover report", ""},
+      {{"html", "shape2.json"}, 1, "shape2.json: a report of shape kx-discover-report/2", ""},
+      {{"html", "name.json"}, 1, "member subscriptions[0].vnets[1].name: expected a text", ""},
+      {{"html", "status.json"},
+       1,
+       "subscriptions[0].vnets[0].status: unknown value \"exploded\"",
+       ""},
+      {{"html", "count.json"}, 1, "member summary.alerts: expected a count, got \"4\"", ""},
+      {{"html", "list.json"}, 1, "member subscriptions[1].vnets: expected a list", ""},
+      {{"html", "state.json"}, 1, "peerings[0].state: expected a text, got [1]", ""},
+      {{"html", "deep.json"}, 1, "deep.json: not a kx-discover report: nested deeper than 64", ""},
+      {{"html", "token.json"}, 1, "token.json: not JSON: [json.exception.parse_error", ""},
+      // A page that would replace one of its reports.
+      {{"html", "good.json", "-o", "good.json"}, 2, "would replace the report good.json", ""},
+      {{"html", "good.json", "-o", "./sub/../good.json"}, 2, "would replace the report", ""},
+      {{"html", "good.json", "-o", "link.html"}, 2, "would replace the report good.json", ""},
+      {{"html", "named.html"}, 2, "would replace the report named.html; name the page with -o", ""},
+      {{"html", "good.json", "-o", "x.html", "--previous", "x.html"},
+       2,
+       "would replace the report x.html",
+       ""},
+      {{"html", "good.json", "-o", "good.json/page.html"},
+       3,
+       "the HTML report good.json/page.html was not written",
+       ""},
       {{"html", "good.json"}, 0, "", "good.html"},
       {{"html", "good.json", "-o", "sub/page.html"}, 0, "", "sub/page.html"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.args[1]);
+    SCOPED_TRACE(c.args[1] + (c.args.size() > 3 ? " " + c.args[3] : ""));
     const ProgramResult r = Program(dir_, c.args, {}).wait();
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    // One short line, whatever the file held.
+    EXPECT_LT(r.err.size(), 400u) << r.err.substr(0, 400);
     if (!c.written.empty()) {
       EXPECT_NE(readFile(path(c.written)).find("<svg"), std::string::npos);
     }
   }
   EXPECT_FALSE(fs::exists(path("other.html")));
+  EXPECT_FALSE(fs::exists(path("x.html")));
+  // The reports the page would have replaced are as they were.
+  EXPECT_EQ(Json::parse(readFile(path("good.json"))), sampleReport());
+  EXPECT_EQ(Json::parse(readFile(path("named.html"))), sampleReport());
+}
+
+TEST_F(DiscoverTest, HtmlCommandHelpTellsItsOwnExitStatuses) {
+  const ProgramResult r = Program(dir_, {"html", "--help"}, {}).wait();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("Exit status: 0 the page was written; 1 a report cannot be used"),
+            std::string::npos)
+      << r.out;
+  // Not the run's: a configuration error, a failed VNet, an interruption.
+  for (const char* run : {"configuration error", "VNet failed", "Ctrl-C"})
+    EXPECT_EQ(r.out.find(run), std::string::npos) << run;
 }
 
 }  // namespace

@@ -157,8 +157,8 @@ std::string dotLabelText(std::string_view text, std::size_t chars) {
   return out;
 }
 
-std::string dotQuoted(std::string_view text) {
-  const std::string visible = visibleText(text);
+std::string dotQuoted(std::string_view text, std::size_t chars) {
+  const std::string visible = visibleText(shortened(text, chars));
   std::string out;
   out.reserve(visible.size() + 8);
   for (const char c : visible) {

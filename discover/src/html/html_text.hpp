@@ -44,13 +44,16 @@ std::string shortened(std::string_view text, std::size_t chars = kLabelChars);
 /// ASCII, as isolated() does on the page.
 std::string dotLabelText(std::string_view text, std::size_t chars = kLabelChars);
 
+/// The longest tooltip of a picture: far more than any name or id Azure gives, and short of
+/// the 16,384 characters a quoted DOT string may hold.
+inline constexpr std::size_t kTooltipChars = 2000;
+
 /// `text` as the inside of a quoted DOT attribute that Graphviz substitutes escapes in and
-/// writes into the SVG as an attribute (`tooltip`): visibleText(), XML-escaped (Graphviz
-/// passes character references through, so a name holding "&amp;" needs its `&` escaped), a
-/// backslash written four times (the DOT reader turns `\\` into `\`, the substitution then
-/// takes `\\` as one backslash) and a quote escaped.  Never cut: the tooltip is where a long
-/// name is read whole.
-std::string dotQuoted(std::string_view text);
+/// writes into the SVG as an attribute (`tooltip`): shortened() to `chars`, visibleText(),
+/// XML-escaped (Graphviz passes character references through, so a name holding "&amp;" needs
+/// its `&` escaped), a backslash written four times (the DOT reader turns `\\` into `\`, the
+/// substitution then takes `\\` as one backslash) and a quote escaped.
+std::string dotQuoted(std::string_view text, std::size_t chars = kTooltipChars);
 
 /// A fragment id made of [a-z0-9-] from parts that are already plain (numbers, fixed words).
 std::string anchor(std::string_view prefix, std::size_t a, std::size_t b = SIZE_MAX,
