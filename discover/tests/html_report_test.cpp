@@ -11,6 +11,7 @@
 #include "discover_fixture.hpp"
 #include "html/html_text.hpp"
 #include "html/html_topology.hpp"
+#include "html_test_reports.hpp"
 
 namespace kxdiscover::test {
 namespace {
@@ -347,6 +348,65 @@ TEST(HtmlReport, EveryLinkLeadsToAnIdOfThePage) {
   EXPECT_LT(page.find("<section id=\"summary\">"), extra);
   EXPECT_LT(extra, page.find("<section id=\"findings\">"));
   EXPECT_NE(page.find("<h2>Changes since &lt;earlier&gt;</h2>"), std::string::npos);
+}
+
+// Where Graphviz put each VNet's box of a picture: the first line of text in its group, by the
+// VNet's anchor (vnet-1-3).
+std::map<std::string, std::pair<double, double>> boxes(const std::string& svg) {
+  static const std::regex node(
+      "<g id=\"node&#45;vnet&#45;([0-9]+)&#45;([0-9]+)\" class=\"[^\"]*\">[^]*?<text[^>]* "
+      "x=\"([-0-9.]+)\" y=\"([-0-9.]+)\"");
+  std::map<std::string, std::pair<double, double>> out;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), node); it != std::sregex_iterator();
+       ++it)
+    out["vnet-" + (*it)[1].str() + "-" + (*it)[2].str()] = {std::stod((*it)[3]),
+                                                            std::stod((*it)[4])};
+  return out;
+}
+
+// A hub's spokes hang in columns from one line, the hub at the top left and the spokes in
+// report order down each column; each peered pair is still one line; a small star stays as
+// dot draws it.
+TEST(HtmlReport, HubsHangTheirSpokesInColumns) {
+  const std::size_t kSpokes = 12;
+  const std::string page = renderHtmlReport(hubReport(2, kSpokes));
+  const std::string svg = picture(page, 0);
+  EXPECT_EQ(occurrences(svg, "class=\"edge peering"), 2 * kSpokes + 1);
+  EXPECT_EQ(occurrences(svg, "class=\"cluster\""), 2u);
+  const auto at = boxes(svg);
+  ASSERT_EQ(at.size(), 2 * kSpokes + 2);
+  for (std::size_t h = 0; h < 2; ++h) {
+    SCOPED_TRACE(h);
+    const auto hub = at.at(html::ReportIndex::vnetAnchor(0, h));
+    std::set<double> columns;
+    for (std::size_t i = 0; i < kSpokes; ++i) {
+      const auto spoke = at.at(html::ReportIndex::vnetAnchor(0, 2 + h * kSpokes + i));
+      EXPECT_LE(hub.second, spoke.second) << i;  // the hub at the top, left of its spokes
+      EXPECT_LT(hub.first, spoke.first) << i;
+      columns.insert(spoke.first);
+      if (i == 0) continue;
+      // The next spoke below in the same column, or at the top of the next.
+      const auto previous = at.at(html::ReportIndex::vnetAnchor(0, 2 + h * kSpokes + i - 1));
+      if (spoke.first == previous.first) {
+        EXPECT_GT(spoke.second, previous.second) << i;
+      } else {
+        EXPECT_GT(spoke.first, previous.first) << i;
+        EXPECT_LT(spoke.second, previous.second) << i;
+      }
+    }
+    EXPECT_GE(columns.size(), 2u);
+  }
+  // Every id of the page once.
+  std::multiset<std::string> ids;
+  const std::regex id("\\sid=\"([^\"]+)\"");
+  for (auto it = std::sregex_iterator(page.begin(), page.end(), id); it != std::sregex_iterator();
+       ++it)
+    ids.insert((*it)[1]);
+  for (const std::string& one : ids) EXPECT_EQ(ids.count(one), 1u) << one;
+
+  const std::string star = picture(renderHtmlReport(hubReport(1, 7)), 0);
+  EXPECT_EQ(occurrences(star, "class=\"cluster\""), 0u);
+  EXPECT_EQ(occurrences(star, "class=\"edge peering"), 7u);
 }
 
 TEST(HtmlReport, RouteTablesShowKeptAndRefusedRoutesWithReasons) {
