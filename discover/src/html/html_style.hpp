@@ -68,7 +68,7 @@ figure.topology svg text { font-family: Helvetica, Arial, "Liberation Sans",
 figure.topology g.node a:hover polygon, figure.topology g.node a:focus polygon { fill: #e3f2fd; }
 figcaption { color: var(--muted); font-size: 12px; margin-top: 4px; }
 .key { display: inline-block; padding: 0 6px; border: 1px solid var(--ink); border-radius: 4px;
-       margin-right: 4px; }
+       margin-right: 4px; color: var(--ink); }
 .key.flagged { border: 3px solid var(--alert); background: var(--alert-bg); }
 .key.remote { border: 1px dashed var(--muted); color: var(--muted); font-style: italic; }
 .key.vpn { background: #bbdefb; border-color: transparent; }
