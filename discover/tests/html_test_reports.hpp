@@ -9,6 +9,29 @@
 
 namespace kxdiscover::test {
 
+/// A report of the shape a run writes, of a run of `configuration` that found `subscriptions`.
+inline collab::Json reportAround(collab::Json subscriptions, collab::Json summary,
+                                 const std::string& configuration) {
+  using collab::Json;
+  return Json{{"schema", "kx-discover-report/1"},
+              {"tool", {{"name", "kx-discover"}, {"version", "0.1.0"}}},
+              {"started", "2024-05-01T14:03:27Z"},
+              {"finished", "2024-05-01T14:03:29Z"},
+              {"command_line", {"kx-discover", configuration}},
+              {"configuration", configuration},
+              {"status", "completed"},
+              {"interrupted", false},
+              {"summary", std::move(summary)},
+              {"outputs",
+               {{"log", "kx.log"},
+                {"alert_log", "kx.alert.log"},
+                {"terraform", Json::array()},
+                {"report", nullptr},
+                {"cassette", nullptr}}},
+              {"subscriptions", std::move(subscriptions)},
+              {"failures", Json::array()}};
+}
+
 /// A report of one subscription holding `hubs` hub VNets, peered with each other, each with
 /// `spokes` spoke VNets peered with it alone (every peering Connected, both sides reported).
 /// Hub h is `vnet-hub-h`, its spoke i `vnet-spoke-h-iii`; the hubs come first, then each hub's
@@ -75,30 +98,15 @@ inline collab::Json hubReport(std::size_t hubs, std::size_t spokes) {
   summary["subscriptions"] = 1;
   summary["vnets"] = summary["vnets_discovered"] = vnets.size();
   summary["seconds"] = 1.5;
-  return Json{{"schema", "kx-discover-report/1"},
-              {"tool", {{"name", "kx-discover"}, {"version", "0.1.0"}}},
-              {"started", "2024-05-01T14:03:27Z"},
-              {"finished", "2024-05-01T14:03:29Z"},
-              {"command_line", {"kx-discover", "discovery.yaml"}},
-              {"configuration", "discovery.yaml"},
-              {"status", "completed"},
-              {"interrupted", false},
-              {"summary", std::move(summary)},
-              {"outputs",
-               {{"log", "kx.log"},
-                {"alert_log", "kx.alert.log"},
-                {"terraform", Json::array()},
-                {"report", nullptr},
-                {"cassette", nullptr}}},
-              {"subscriptions", Json::array({Json{{"id", sub},
-                                                  {"account_name", "hub-estate"},
-                                                  {"status", "completed"},
-                                                  {"failures", Json::array()},
-                                                  {"regions", {"eastus"}},
-                                                  {"vnets", std::move(vnets)},
-                                                  {"alerts", Json::array()},
-                                                  {"errors", Json::array()}}})},
-              {"failures", Json::array()}};
+  return reportAround(Json::array({Json{{"id", sub},
+                                        {"account_name", "hub-estate"},
+                                        {"status", "completed"},
+                                        {"failures", Json::array()},
+                                        {"regions", {"eastus"}},
+                                        {"vnets", std::move(vnets)},
+                                        {"alerts", Json::array()},
+                                        {"errors", Json::array()}}}),
+                      std::move(summary), "discovery.yaml");
 }
 
 }  // namespace kxdiscover::test
