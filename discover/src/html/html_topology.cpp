@@ -164,13 +164,17 @@ struct Nodes {
   std::map<std::string, std::string> byId;   // lower-case Azure id -> DOT node name
   std::map<std::string, std::string> names;  // DOT node name -> the VNet's name
   std::vector<std::string> order;            // DOT node names: the subscription's VNets first
+  std::map<std::string, std::size_t> place;  // DOT node name -> its place in `order`
+
+  void add(const std::string& node, std::string name) {
+    names.emplace(node, std::move(name));
+    place.emplace(node, order.size());
+    order.push_back(node);
+  }
 };
 
 // The node name's place in `order`: v1, v2, ... then r1, r2, ...
-std::size_t position(const Nodes& nodes, const std::string& node) {
-  return static_cast<std::size_t>(std::find(nodes.order.begin(), nodes.order.end(), node) -
-                                  nodes.order.begin());
-}
+std::size_t position(const Nodes& nodes, const std::string& node) { return nodes.place.at(node); }
 
 std::vector<Hub> findHubs(const Nodes& nodes, const std::vector<Edge>& edges) {
   std::map<std::string, std::size_t> degree;
@@ -403,8 +407,7 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     const std::string node = "v" + std::to_string(v + 1);
     const std::string id = textOf(vnet, "id");
     if (!id.empty()) nodes.byId.emplace(lower(id), node);
-    nodes.names.emplace(node, textOf(vnet, "name"));
-    nodes.order.push_back(node);
+    nodes.add(node, textOf(vnet, "name"));
     const NodeLook look = vnetNode(vnet);
     const std::string target = ReportIndex::vnetAnchor(s, v);
     std::string tooltip = textOf(vnet, "name");
@@ -429,8 +432,7 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
         const std::string node = "r" + std::to_string(remotes.size() + 1);
         nodes.byId.emplace(remote, node);
         std::string name = textOf(peering, "remote_vnet");
-        nodes.names.emplace(node, name.empty() ? textOf(peering, "remote_vnet_id") : name);
-        nodes.order.push_back(node);
+        nodes.add(node, name.empty() ? textOf(peering, "remote_vnet_id") : name);
         remotes.emplace_back(remote, &peering);
       }
       const bool localIsA = local < remote;
