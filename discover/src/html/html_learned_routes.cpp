@@ -14,14 +14,13 @@ using collab::Json;
 std::string cell(const Json& route, const char* key) {
   const auto it = route.find(key);
   if (it == route.end() || it->is_null()) return "";
-  return escape(it->is_string() ? it->get<std::string>() : it->dump());
+  return isolated(it->is_string() ? it->get<std::string>() : it->dump());
 }
 
-const char* statusWord(const std::string& status) {
-  if (status == "refused") return "refused";
-  if (status == "timed_out") return "timed out";
-  if (status == "failed") return "failed";
-  return "";
+// Why a gateway has no routes, as a badge: the class from the known statuses only.
+std::string badge(const std::string& status) {
+  return "<span class=\"badge status-" + knownWord(status, {"refused", "timed_out", "failed"}) +
+         "\">" + isolated(status == "timed_out" ? std::string("timed out") : status) + "</span>";
 }
 
 }  // namespace
@@ -39,14 +38,13 @@ void learnedRoutesPart(std::string& out, const Json& vnet) {
     const std::string status = textOf(gateway, "status");
     const auto routes = gateway.find("routes");
     const bool answered = routes != gateway.end() && routes->is_array();
-    out += "<table class=\"routes learned\">\n<caption><code>" + escape(textOf(gateway, "name")) +
-           "</code> (" + escape(textOf(gateway, "type")) + ", " +
-           escape(textOf(gateway, "resource_group")) + "): ";
+    out += "<table class=\"routes learned\">\n<caption><code>" + isolated(textOf(gateway, "name")) +
+           "</code> (" + isolated(textOf(gateway, "type")) + ", " +
+           isolated(textOf(gateway, "resource_group")) + "): ";
     if (answered) {
       out += std::to_string(routes->size()) + " route(s)";
     } else {
-      out += "<span class=\"badge status-" + escape(status) + "\">" + statusWord(status) +
-             "</span> " + escape(textOf(gateway, "message"));
+      out += badge(status) + " " + isolated(textOf(gateway, "message"));
     }
     out += "</caption>\n";
     if (!answered) {
