@@ -365,6 +365,10 @@ class Builder {
                     const std::string& path) {
     object(entry, path);
     Principal principal{tenant, text(entry, "appId", path), text(entry, "secret", path), {}};
+    if (const Json* readOnly = optional(entry, "readOnly")) {
+      if (!readOnly->is_boolean()) fail(at(path, "readOnly"), "expected true or false");
+      principal.readOnly = readOnly->get<bool>();
+    }
     if (served.findPrincipal(tenant, principal.appId)) {
       fail(at(path, "appId"), "application '" + principal.appId + "' is described twice");
     }

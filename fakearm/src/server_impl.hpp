@@ -59,6 +59,7 @@ struct EstateServer::Impl {
   struct LearnedRoutesOperation {
     std::string subscription;  // lower-case id
     std::string body;
+    /// Negative: the operation never finishes.
     int pendingPolls = 0;
   };
 

@@ -47,6 +47,9 @@ TEST(EstateValidation, NamesTheMemberAtFault) {
       {"principal of a missing subscription",
        [](Json& e) { e["tenants"][0]["principals"][1]["subscriptions"] = {"no-such-sub"}; },
        "names subscription 'no-such-sub', which the estate does not hold"},
+      {"read-only flag as text",
+       [](Json& e) { e["tenants"][0]["principals"][0]["readOnly"] = "yes"; },
+       "'tenants[0].principals[0].readOnly': expected true or false"},
       {"learned routes of a missing gateway",
        [](Json& e) {
          e["subscriptions"][0]["learnedRoutes"]["/subscriptions/x/gw"] = Json::array();

@@ -16,6 +16,7 @@
 #include "report/log_reading.hpp"
 #include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
+#include "run/learned_routes.hpp"
 
 namespace kxdiscover {
 
@@ -305,6 +306,7 @@ Json DiscoveryRun::vnetReportStart(const az::VirtualNetwork& vnet) {
   report["subnets"] = subnetsOf(vnet, {});
   report["peerings"] = peeringsOf(vnet);
   report["gateways"] = nullptr;
+  report["learned_routes"] = nullptr;
   report["route_tables"] = Json::array();
   report["refused_routes"] = Json::array();
   report["terraform_file"] = nullptr;
@@ -363,6 +365,11 @@ void DiscoveryRun::vnetSteps(const Json& account, const az::AzureCredential& cre
   enter("discoverVnet");
   NetScout::discoverVnet(vnet, cred);
   report["gateways"] = gatewaysOf(gatewayOf(lines), subscriptionId, migratedBefore);
+  if (options_.learnedRoutes) {
+    enter("learned routes");
+    report["learned_routes"] =
+        learnedRoutesOf(cred, report["gateways"], learnedRoutesPolling(options_));
+  }
   enter("discoverSubnets");
   const collab::Subnets subnets = NetScout::discoverSubnets(vnet, yaml);
   enter("validateSubnetGroups");
