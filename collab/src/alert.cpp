@@ -7,6 +7,7 @@
 
 #include "collab/azure/resource_id.hpp"
 #include "collab/cross_cloud_common.hpp"
+#include "collab/errors.hpp"
 #include "collab/log.hpp"
 
 namespace collab::alert {
@@ -58,12 +59,15 @@ void alertVnetPeering(const azure::VirtualNetwork& vnet) {
   log->warn("{} has {} peering(s) to re-create after the migration", vnetText,
             vnet.virtual_network_peerings.size());
   for (const auto& peering : vnet.virtual_network_peerings) {
-    const std::string& remote = peering.remote_virtual_network.id;
+    // A peering whose remote network Azure did not name is still one to re-create.
+    const auto remote = [&](int index) {
+      return peering.remote_virtual_network
+                 ? azure::resourceIdComponent(peering.remote_virtual_network->id, index)
+                 : std::string("None");
+    };
     log->warn("{} peering {} to {} ({}/{}) must be re-created", vnetText,
-              azure::resourceIdComponent(peering.id, -1),
-              azure::resourceIdComponent(remote, kVnetIndex),
-              azure::resourceIdComponent(remote, kSubscriptionIndex),
-              azure::resourceIdComponent(remote, kGroupIndex));
+              azure::resourceIdComponent(peering.id, -1), remote(kVnetIndex),
+              remote(kSubscriptionIndex), remote(kGroupIndex));
   }
 }
 

@@ -80,8 +80,10 @@ std::map<std::string, az::VirtualNetworkGateway> NetScout::deduceVnet2VngMap(
         client.virtual_network_gateways.list(group);
     for (const auto& gateway : gateways) {
       for (const auto& ipConfiguration : gateway.ip_configurations) {
-        // A later gateway naming the same VNet replaces the earlier one.
-        vnetToGateway.insert_or_assign(idComponent(ipConfiguration.subnet.id, VNET_I), gateway);
+        // A configuration without a subnet (a gateway being provisioned or failed) places the
+        // gateway in no VNet.  A later gateway naming the same VNet replaces the earlier one.
+        if (!ipConfiguration.subnet) continue;
+        vnetToGateway.insert_or_assign(idComponent(ipConfiguration.subnet->id, VNET_I), gateway);
       }
     }
   }

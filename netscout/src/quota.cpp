@@ -9,6 +9,7 @@
 
 #include "collab/errors.hpp"
 #include "collab/log.hpp"
+#include "collab/text_compare.hpp"
 #include "collab/text_form.hpp"
 #include "netscout/net_scout.hpp"
 
@@ -34,11 +35,13 @@ const Json& member(const Json& map, const char* key, const std::string& where) {
   return *it;
 }
 
-// The first quota entry called `name`, or null.
+// The first quota entry called `name`, letter case aside (Azure's names are case-blind), or
+// null.
 const Json* quotaEntry(const Json& entries, const std::string& name) {
   for (const auto& entry : entries) {
     auto it = entry.is_object() ? entry.find("name") : entry.end();
-    if (it != entry.end() && it->is_string() && it->get_ref<const std::string&>() == name)
+    if (it != entry.end() && it->is_string() &&
+        collab::ci_equal(it->get_ref<const std::string&>(), name))
       return &entry;
   }
   return nullptr;
@@ -180,7 +183,12 @@ std::int64_t NetScout::getVCpuForISize(const az::AzureCredential& cred, const st
   az::ComputeManagementClient client(cred.getSPC(), cred.getSubId());
   const std::vector<az::VirtualMachineSize> sizes = client.virtual_machine_sizes.list(location);
   for (const auto& size : sizes) {
-    if (size.name == iSize) return size.number_of_cores;
+    // Azure spells one size in more than one case (Standard_A2_V2, Standard_A2_v2).
+    if (!size.name || !collab::ci_equal(*size.name, iSize)) continue;
+    if (size.number_of_cores) return *size.number_of_cores;
+    // The size is offered but cannot be counted: said once, and a later entry may still do.
+    collab::getLogger("netscout")
+        ->error("  **Error** VM size {} in {} has no numberOfCores", *size.name, location);
   }
   return -1;
 }

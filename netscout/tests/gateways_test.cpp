@@ -176,14 +176,22 @@ TEST(VnetToGateway, OneListingPerGroupAndOnlyTheListedGroups) {
       gatewayJson("hidden", "rg-unlisted", "Vpn", {subnetId("vnet3", "GatewaySubnet")}),
       // Met last, so it wins vnet2.
       gatewayJson("ergw2", "rg-er2", "ExpressRoute", {vnet2}),
+      // Being provisioned: no type yet, and a configuration without its subnet (which places
+      // the gateway nowhere) beside one in vnet4.
+      gatewayJson("newgw", "rg-er2", "", {"", subnetId("vnet4", "GatewaySubnet")}),
   };
+  Json& provisioning = azure.gateways.back()["properties"];
+  provisioning.erase("gatewayType");
+  provisioning["ipConfigurations"][0]["properties"].erase("subnet");
   azure.start();
   const auto map =
       NetScout::deduceVnet2VngMap(azure.credential(), {"rg-net", "rg-er", "rg-empty", "rg-er2"});
-  ASSERT_EQ(map.size(), 2u);
+  ASSERT_EQ(map.size(), 3u);
   EXPECT_EQ(map.at("vnet1").name, "vpngw");
   EXPECT_EQ(map.at("vnet2").name, "ergw2");
   EXPECT_EQ(map.at("vnet2").gateway_type, "ExpressRoute");
+  EXPECT_EQ(map.at("vnet4").name, "newgw");
+  EXPECT_EQ(map.at("vnet4").gateway_type, std::nullopt);
   EXPECT_EQ(azure.requestsTo("GET", "/virtualNetworkGateways"), 4u);
   EXPECT_EQ(azure.requestCount(), 4u);
 }

@@ -118,6 +118,9 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   /// filter_service_tags, route_table_tags, configure_private_subnet, subnet_groups and (when
   /// subnet_groups is not absent) subnet_in_subnet_groups, each only once a table reaches it:
   /// a subscription without route tables reads none.
+  /// A table of the VNet that Azure sent without a name or a location, and a route without an
+  /// address prefix, cannot be re-created: each is skipped with one "**Error**" line (error)
+  /// naming it and the member, and the other tables and routes go on.
   /// Costs one route-table listing (all its pages) and one Resource Graph query per call.
   /// @throws collab::InvalidValueError also when two discovered tables share a name (the
   ///         collection keys tables by name); whatever failed, nothing is returned.
@@ -154,7 +157,8 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
                         const std::set<std::string>& vnetsInYaml);
   /// Logs `vnet`'s peerings (and raises the peering alert once when it has any) and its
   /// virtual network gateway, looked up across every resource group of the subscription
-  /// (getAllResourceGroup and deduceVnet2VngMap, both before the first line).
+  /// (getAllResourceGroup and deduceVnet2VngMap, both before the first line).  A peering whose
+  /// remote network Azure did not name shows None for it, a gateway without a type None.
   static void discoverVnet(const collab::azure::VirtualNetwork& vnet,
                            const collab::azure::AzureCredential& cred);
   /// One subnet record per ordinary subnet of `vnet`, with its log lines; subnets named in
@@ -230,14 +234,19 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   /// does; exactly enough quota left passes.  A listing without the regional total ("cores")
   /// gets "  **Alert** failed to discover total vCPUs quota in <region>" (info) in place of
   /// the total's lines, and the family is still checked.
-  /// @throws collab::MissingKeyError for a quota entry without properties, limit or
-  ///         currentValue; collab::InvalidValueError when one of those is not an integer.
+  /// Quota names are compared without regard to letter case.
+  /// @throws collab::MissingKeyError when the regional total or the family quota lacks
+  ///         properties, limit or currentValue (other entries may lack them);
+  ///         collab::InvalidValueError when one of those is not an integer.
   static void discoverCpuQuota(const collab::azure::AzureCredential& cred,
                                const std::string& region, const std::string& iSize,
                                std::int64_t vCpuCnt, std::int64_t gwc);
   /// The CPU quota family of `iSize` (first matching row of iSizeDict), or absent.
   static std::optional<std::string> getCpuFamily(const std::string& iSize);
-  /// The vCPUs of size `iSize` as offered in `location`, or -1 when it is not offered there.
+  /// The vCPUs of size `iSize` as offered in `location` (size names compared without regard
+  /// to letter case, as Azure compares them), or -1 when it is not offered there.  A matching
+  /// size Azure sent without numberOfCores cannot be counted: "  **Error** VM size <name> in
+  /// <location> has no numberOfCores" (error), and the search goes on.
   static std::int64_t getVCpuForISize(const collab::azure::AzureCredential& cred,
                                       const std::string& location, const std::string& iSize);
 };
