@@ -32,9 +32,17 @@ std::string opening(const azure::VirtualNetwork& vnet) {
 void alertVnetNameLength(const azure::VirtualNetwork& vnet) {
   using Base = CrossCloudBasekit::Common;
   const Json noConfiguredNames = Json::object();
-  // The derived spoke name with no length limit is the stem both gateway names share.
-  const std::string unlimited = Base::getSpokeGatewayName(noConfiguredNames, vnet.name,
-                                                          std::numeric_limits<std::size_t>::max());
+  // The derived spoke name with no length limit is the stem both gateway names share.  A name
+  // with no letter or digit ("..") gives none: that is this VNet's finding, not a failure of
+  // the listing it came in.
+  std::string unlimited;
+  try {
+    unlimited = Base::getSpokeGatewayName(noConfiguredNames, vnet.name,
+                                          std::numeric_limits<std::size_t>::max());
+  } catch (const InvalidValueError&) {
+    getLogger("alert")->warn("{}: name gives no derived gateway name", opening(vnet));
+    return;
+  }
   const std::string stem = unlimited.substr(0, unlimited.size() - kSpokeSuffix.size());
 
   std::vector<std::string> cut;

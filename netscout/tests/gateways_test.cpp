@@ -14,7 +14,7 @@ namespace {
 using namespace netscout::testing;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-// The query texts as the discovery must send them, holes filled by plain substitution.
+// The query texts as the discovery must send them, for names that need no escaping.
 std::string gatewayQuery(const std::string& subnet) {
   return "Resources | where type =~ 'Microsoft.Network/virtualNetworkGateways' | mvexpand "
          "nics=properties.networkProfile | mvexpand ipconfig=properties.ipConfigurations | "
@@ -119,6 +119,25 @@ TEST(SpokeGateway, SearchesEachSpokeSubnetUntilATaggedMachineIsFound) {
                 ElementsAre(std::pair{Level::info, "- check if vnet1 has been migrated"}, c.last));
     EXPECT_THAT(azure.graphQueries(), ElementsAreArray(c.queries));
   }
+}
+
+// A quote or backslash in a name would end the query's literal and make the rest query text:
+// names go in as KQL literals, each quote and backslash escaped, and are found as themselves.
+TEST(GatewayType, NamesEnterTheQueriesAsLiteralsWhateverTheyHold) {
+  const std::string name = R"(it's\mine)";
+  const std::string escaped = R"(it\'s\\mine)";
+  const std::string gwSubnet = subnetId(name, "GatewaySubnet");
+  FakeAzure azure;
+  azure.gateways = {gatewayJson("vpngw", "rg-net", "Vpn", {gwSubnet})};
+  const NicSpec nic{.name = "gw-nic", .subnetId = subnetId(name, "corvanta-spoke-gw")};
+  azure.nics = {nic};
+  azure.vms = {{.name = "gw-vm", .nicId = nic.id()}};
+  azure.start();
+  EXPECT_TRUE(NetScout::isVnetWithVng(azure.credential(), vnetObject(name), "Vpn"));
+  EXPECT_TRUE(NetScout::discoverSpokeGw(azure.credential(), vnetObject(name)));
+  EXPECT_THAT(azure.graphQueries(),
+              ElementsAre(gatewayQuery(subnetId(escaped, "GatewaySubnet")),
+                          nicQuery(escaped, "corvanta-spoke-gw"), vmQuery(nic.id())));
 }
 
 TEST(SpokeGateway, AnAnswerThatCountsRecordsButHoldsNoRowFails) {

@@ -189,11 +189,13 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
 
   /// VNet name to the virtual network gateway that sits in it, over the gateways of every
   /// resource group of `rgList` (one listing per group); when two gateways name one VNet, the
-  /// last met wins.  Logs nothing.
+  /// last met wins.  An ip configuration without a subnet (a gateway being provisioned or
+  /// failed) places its gateway nowhere.  Logs nothing.
   static std::map<std::string, collab::azure::VirtualNetworkGateway> deduceVnet2VngMap(
       const collab::azure::AzureCredential& cred, const std::vector<std::string>& rgList);
   /// True when a gateway of type `vngType` sits in vnet's GatewaySubnet (one Resource Graph
-  /// query); logs one line saying what was found.
+  /// query); logs one line saying what was found.  Names and ids enter every Resource Graph
+  /// query as KQL string literals, quoted and escaped, never as query text.
   static bool isVnetWithVng(const collab::azure::AzureCredential& cred,
                             const collab::azure::VirtualNetwork& vnet, const std::string& vngType);
   /// POSTs the learned-routes request of gateway `vngName` in group `rgName`.  `cred` is read
