@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "collab/json_nesting.hpp"
 #include "diff/report_diff.hpp"
 #include "report/report.hpp"
 
@@ -74,6 +75,11 @@ LoadedReport loadReport(const std::string& file) {
   text << in.rdbuf();
   if (in.bad()) throw ReportReadError(file + ": cannot be read: " + std::strerror(errno));
   Json body;
+  // A report nested deeper than any this program writes cannot be compared without the
+  // comparison recursing as deep: refused before it is parsed.
+  if (collab::jsonNestingDepth(text.view()) > collab::kMaxJsonNesting)
+    throw ReportReadError(file + ": not a report: its JSON nests deeper than " +
+                          std::to_string(collab::kMaxJsonNesting) + " levels");
   try {
     body = Json::parse(text.str());
   } catch (const Json::parse_error& e) {
