@@ -3,6 +3,8 @@
 #include <ctime>
 #include <string_view>
 
+#include "collab/text_compare.hpp"
+
 namespace kxdiscover {
 
 namespace az = collab::azure;
@@ -113,10 +115,13 @@ Json gatewaysOf(const GatewayReport& gateway, const std::string& subscriptionId,
 }
 
 Json routeTableOf(const pathbook::Pathbook& table, const az::VirtualNetwork& vnet) {
-  // Pathbook keeps the Azure table's name; its id is the one the VNet's subnets refer to.
+  // Pathbook keeps the Azure table's name; its id is the one the VNet's subnets refer to,
+  // where Azure may spell the name in another letter case.
   Json azureId;
   for (const auto& sn : vnet.subnets) {
-    if (sn.route_table && idComponent(sn.route_table->id, kNameIndex) == table.getId()) {
+    if (!sn.route_table) continue;
+    const Json name = idComponent(sn.route_table->id, kNameIndex);
+    if (name.is_string() && collab::ci_equal(name.get_ref<const std::string&>(), table.getId())) {
       azureId = sn.route_table->id;
       break;
     }
