@@ -83,7 +83,8 @@ QuotaFigures figuresOf(const Json& entry, const std::string& quota) {
 
 void NetScout::discoverCpuQuotaInRegion(az::NetworkManagementClient& network_client,
                                         const std::set<std::string>& vnetsInYaml,
-                                        const az::AzureCredential& cred, const std::string& iSize) {
+                                        const az::AzureCredential& cred, const std::string& iSize,
+                                        std::vector<std::string>* unchecked) {
   const std::vector<az::VirtualNetwork> vnets = network_client.virtual_networks.list_all();
   // Without a VNet there is no location to look the size up in, and no region to check.
   if (vnets.empty()) return;
@@ -100,19 +101,30 @@ void NetScout::discoverCpuQuotaInRegion(az::NetworkManagementClient& network_cli
       ++it->second;
   }
 
+  // Every region stays unchecked until its check is through, so that a failure ending the
+  // check leaves the caller the regions it did not reach.
+  if (unchecked) {
+    unchecked->clear();
+    for (const auto& region : regions) unchecked->push_back(region.first);
+  }
   // One lookup for every region, at the listing's last VNet's location.
   const std::string& location = vnets.back().location;
   const std::int64_t vCpuCnt = getVCpuForISize(cred, location, iSize);
   auto log = collab::getLogger("netscout");
+  const auto checked = [&] {
+    if (unchecked) unchecked->erase(unchecked->begin());
+  };
   for (const auto& [region, vnetCount] : regions) {
     if (vCpuCnt < 0) {
       // Without the size's vCPUs no requirement can be computed: say so instead of checking
       // against a negative one that always passes.
       logRegionHeader(*log, region);
       log->warn("  **Alert** vCPU count of {} not found in {}", iSize, location);
+      checked();
       continue;
     }
     discoverCpuQuota(cred, region, iSize, vCpuCnt, kGatewaysPerVnet * vnetCount);
+    checked();
   }
 }
 

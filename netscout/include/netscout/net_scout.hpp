@@ -225,10 +225,16 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   ///    "  **Alert** vCPU count of <iSize> not found in <location>": no quota is requested and
   ///    nothing is compared, as no requirement can be computed.
   ///  - When the subscription has no VNet at all, nothing is looked up and nothing logged.
+  /// A failure ends the whole check, the regions after it unchecked.  So that none of them is
+  /// lost without a word, `unchecked` (when given) is set, once the regions are known, to all
+  /// of them and each is taken out as its check is through: when a failure propagates, it holds
+  /// the region that failed and those after it (untouched when the VNet listing itself failed);
+  /// after a complete check it is empty.
   static void discoverCpuQuotaInRegion(collab::azure::NetworkManagementClient& network_client,
                                        const std::set<std::string>& vnetsInYaml,
                                        const collab::azure::AzureCredential& cred,
-                                       const std::string& iSize);
+                                       const std::string& iSize,
+                                       std::vector<std::string>* unchecked = nullptr);
   /// Logs the quota check of one region for `gwc` gateways of `vCpuCnt` vCPUs each.  The
   /// region's quota listing is requested first; then an "**Alert**" (info) when no CPU family
   /// matches `iSize` or the listing lacks the family (the check ends there), an "**Alert**"
