@@ -143,7 +143,7 @@ TEST_F(DiscoverTest, HostileNamesAndIncompleteResourcesStayWithTheirOwnVnet) {
   EXPECT_TRUE(logHas(alerts, "**Alert** VNet .. (rg-spokes): name gives no derived gateway name"));
 }
 
-TEST_F(DiscoverTest, NextLinksWithoutEndStopTheListingWithAClearError) {
+TEST_F(DiscoverTest, NextLinksWithoutEndAndAFailedQuotaCheckAreReportedAndTheRestCompletes) {
   serve();
   fakearm::Fault endless;
   endless.operation = "virtualNetworks.listAll";
@@ -151,6 +151,11 @@ TEST_F(DiscoverTest, NextLinksWithoutEndStopTheListingWithAClearError) {
   endless.times = 0;
   endless.action = fakearm::Fault::Action::EndlessPages;
   server_->addFault(endless);
+  fakearm::Fault noQuota;  // and prod's quota check fails at its (only) region
+  noQuota.operation = "serviceLimits.list";
+  noQuota.status = 403;
+  noQuota.code = "AuthorizationFailed";
+  server_->addFault(noQuota);
 
   const ProgramResult r = run({"--json", "report.json", "discovery.yaml"});
   EXPECT_EQ(r.status, 3) << r.err;
@@ -167,8 +172,17 @@ TEST_F(DiscoverTest, NextLinksWithoutEndStopTheListingWithAClearError) {
                    request.operation == "virtualNetworks.listAll";
   EXPECT_EQ(devListings, 5000u);  // not one page more
   const Json rep = report();
-  EXPECT_EQ(rep["subscriptions"][0]["status"], "completed");
+  const Json& prod = rep["subscriptions"][0];
+  EXPECT_EQ(prod["status"], "completed");
   EXPECT_EQ(rep["subscriptions"][1]["status"], "failed");
+  // The region the failed quota check did not reach is named, not lost.
+  EXPECT_EQ(prod["quota_unchecked_regions"], Json::array({"eastus"}));
+  EXPECT_EQ(prod["failures"][0]["step"], "vCPU quota");
+  EXPECT_NE(prod["alerts"].dump().find("**Alert** vCPU quota not checked in eastus: the quota "
+                                       "check ended at a failure"),
+            std::string::npos)
+      << prod["alerts"];
+  EXPECT_EQ(reportProblems(path("report.json")), "");
 }
 
 TEST_F(DiscoverTest, CassettesThatAreNoUsableRecordingAreRefused) {
