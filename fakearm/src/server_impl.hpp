@@ -122,6 +122,8 @@ struct EstateServer::Impl {
   std::map<std::string, detail::QuotaWindow> graphQuotas;
   std::map<std::string, LearnedRoutesOperation> operations;
   std::uint64_t ids = 0;
+  /// Pages served by EndlessPages faults, each naming the next by this count.
+  std::uint64_t endlessPages = 0;
 };
 
 }  // namespace fakearm

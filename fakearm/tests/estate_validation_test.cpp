@@ -126,14 +126,26 @@ TEST(ResourceGraphQuery, EvaluatesTheSupportedOperators) {
     SCOPED_TRACE(c.query);
     EXPECT_EQ(detail::GraphQuery::parse(c.query).run({&rows}), c.expected);
   }
+  // Texts hold KQL's backslash escapes; an escaped quote ends neither the text nor a stage.
+  const std::vector<Json> quoted = {
+      Json::parse(R"({"id": "/a/it's|\\x", "name": "it's|\\x", "properties": {}})"),
+      Json::parse(R"({"id": "/a/its", "name": "its", "properties": {}})")};
+  const std::vector<Json> itsRow = {{{"name", R"(it's|\x)"}}};
+  for (const char* query : {R"(Resources | where name == 'it\'s|\\x' | project name)",
+                            R"(Resources | where id =~ "/A/IT'S|\\X" | project name)"}) {
+    SCOPED_TRACE(query);
+    EXPECT_EQ(detail::GraphQuery::parse(query).run({&quoted}), itsRow);
+  }
   EXPECT_FALSE(detail::GraphQuery::parse("Resources | project name").keepsId());
   EXPECT_TRUE(detail::GraphQuery::parse("Resources | project id, name").keepsId());
 }
 
 TEST(ResourceGraphQuery, RefusesWhatItDoesNotUnderstand) {
-  for (const char* query : {"Resources | summarize count() by type", "ResourceContainers",
-                            "Resources | where name =~ 'x", "Resources | where name in ('x')",
-                            "Resources | project", "Resources | where name == 'a' or id == 'b'"}) {
+  for (const char* query :
+       {"Resources | summarize count() by type", "ResourceContainers",
+        "Resources | where name =~ 'x", "Resources | where name in ('x')", "Resources | project",
+        "Resources | where name == 'a' or id == 'b'", R"(Resources | where name == 'it\')",
+        R"(Resources | where name == 'a\q')"}) {
     SCOPED_TRACE(query);
     EXPECT_THROW(detail::GraphQuery::parse(query), detail::GraphQueryError);
   }

@@ -1,5 +1,6 @@
 #include "collab/azure/arm_pipeline.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <set>
@@ -77,6 +78,7 @@ ArmPipeline::ArmPipeline(std::shared_ptr<TokenCredential> credential, ArmPipelin
       transport_(transport ? std::move(transport) : defaultTransport()),
       retry_(std::move(options.retry)),
       pacing_(options.pacing),
+      maxPages_(options.maxPages),
       resourceManager_(options.resourceManager ? *options.resourceManager
                                                : currentEndpoints().resourceManager),
       random_(std::random_device{}()) {
@@ -264,11 +266,15 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
   };
 
   std::string url = requireHome(resolve(first));
+  const std::string listing = url;
   std::unique_ptr<Call> call = begin("GET", resolve(url), std::nullopt, true);
   for (;;) {
     HttpResponse page = complete(*call);
     call.reset();
     fetched.insert(url);
+    // Next links that never repeat would be followed without end; no listing of a real
+    // estate comes near this many pages.
+    const bool lastAllowed = fetched.size() >= static_cast<std::size_t>(std::max(maxPages_, 1));
     meta = HttpResponse{page.status, page.headers, {}};
     const std::size_t pageSize = page.body.size();
 
@@ -277,7 +283,7 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
     // (the serial path below then decides, and reports, exactly as without the overlap).
     std::unique_ptr<Call> ahead;
     std::string aheadUrl;
-    if (auto link = detail::trailingNextLink(page.body); link && !link->empty()) {
+    if (auto link = detail::trailingNextLink(page.body); link && !link->empty() && !lastAllowed) {
       aheadUrl = locate(*link);
       if (!fetched.count(aheadUrl) && onEndpoint(aheadUrl) && paceDelay().count() == 0) {
         try {
@@ -290,6 +296,12 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
 
     std::optional<std::string> next = onPage(url, std::move(page));
     if (!next || next->empty()) return;
+    if (lastAllowed) {
+      throw ArmError("GET", listing, meta, "TooManyPages",
+                     "the listing still had a next link after " + std::to_string(fetched.size()) +
+                         " pages; stopped there, far beyond any real listing (a next link that "
+                         "never ends)");
+    }
     url = locate(*next);
     if (fetched.count(url)) {
       throw ArmError("GET", url, meta, "RepeatedNextLink",

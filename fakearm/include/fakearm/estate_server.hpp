@@ -73,6 +73,9 @@ struct Fault {
     /// Answer as usual but close the connection half-way through the body (the headers
     /// promise the whole of it).
     Truncate,
+    /// Answer an empty list page whose next link names a page never served before, on the
+    /// same path: with `times` 0, a listing that never ends.
+    EndlessPages,
   };
   /// Operation name (see the list above); empty: any.
   std::string operation;

@@ -50,11 +50,16 @@ struct ReadPacing {
   double refillPerSecond = 25;
 };
 
+/// The pages one listing may take before it is given up (see `ArmPipeline::forEachPage`).
+inline constexpr int kMaxListPages = 5000;
+
 struct ArmPipelineOptions {
   RetryOptions retry;
   /// Absent: the Resource Manager endpoint in force when the pipeline is built.
   std::optional<std::string> resourceManager;
   ReadPacing pacing;
+  /// The most pages one listing may take; a next link after that many is an error.
+  int maxPages = kMaxListPages;
 };
 
 /// How a long-running operation is followed (`ArmPipeline::awaitOperation`).
@@ -112,7 +117,9 @@ class COLLAB_EXPORT ArmPipeline {
   /// absent.  While the handler reads a page, the page named by the `nextLink` member that
   /// closes the raw body (where Azure puts it) is already on its way; should the handler
   /// return another link, or fail, that transfer is abandoned unread (never retried).  A next link
-  /// already fetched in this listing is an `ArmError` rather than an endless loop.  Every page must
+  /// already fetched in this listing is an `ArmError` rather than an endless loop, and so is a
+  /// next link after `maxPages` pages (code "TooManyPages", naming the listing by its first
+  /// URL): next links that never repeat would otherwise be followed without end.  Every page must
   /// come from the Resource Manager endpoint (same scheme, host and port): a link elsewhere is
   /// refused with an `ArmError` of code "ForeignNextLink" before anything is sent, so the bearer
   /// token never leaves that endpoint.
@@ -170,6 +177,7 @@ class COLLAB_EXPORT ArmPipeline {
   std::shared_ptr<Transport> transport_;
   RetryOptions retry_;
   ReadPacing pacing_;
+  int maxPages_;
   std::string resourceManager_;
   std::mt19937_64 random_;
   /// Reads left in Azure's budget as last reported, and when that answer came.
