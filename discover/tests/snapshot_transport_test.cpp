@@ -45,7 +45,7 @@ class SnapshotTest : public DiscoverTest {
 
 std::vector<std::string> namesOf(const std::vector<az::RouteTable>& tables) {
   std::vector<std::string> names;
-  for (const auto& table : tables) names.push_back(table.name);
+  for (const auto& table : tables) names.push_back(table.name.value_or(""));
   return names;
 }
 
