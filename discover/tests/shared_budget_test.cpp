@@ -1,7 +1,8 @@
 // Budgets shared by the processes of one run: the ledger file taking real processes in turn
-// (none of their updates lost, one killed inside the lock holding up nobody), and four
-// processes of one principal, each with its own session on the run's shared folder, meeting no
-// throttling from kx-fake-arm serving Azure's budgets in small.
+// (none of their updates lost, one killed inside the lock holding up nobody); four processes of
+// one principal, each with its own session on the run's shared folder, meeting no throttling
+// from kx-fake-arm serving Azure's budgets in small; and the command itself with four worker
+// processes meeting none either.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,12 +10,14 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "collab/azure/arm_error.hpp"
 #include "collab/azure/arm_pipeline.hpp"
 #include "collab/azure/azure_credential.hpp"
 #include "collab/azure/curl_transport.hpp"
 #include "discover_fixture.hpp"
+#include "fakearm/estate_generator.hpp"
 #include "run/budget_ledger.hpp"
 #include "run/session.hpp"
 #include "served_program.hpp"
@@ -184,6 +187,60 @@ TEST_F(SharedBudgetTest, FourProcessesOfOnePrincipalMeetNoThrottling) {
             (std::map<int, int>{{200, kChildren * kReads}}));
   EXPECT_EQ(statusesOf(path("shared.jsonl"), "resourceGraph"),
             (std::map<int, int>{{200, kChildren * kQueries}}));
+}
+
+TEST_F(SharedBudgetTest, FourWorkersOfTheCommandMeetNoThrottling) {
+  // One subscription, so that every worker reads from one bucket, and eight configured VNets
+  // to keep four workers busy side by side.
+  fakearm::EstateParams params;
+  params.seed = 23;
+  params.vnets = 12;
+  params.configuredVnets = 8;
+  params.routeTables = 24;
+  const fakearm::GeneratedEstate generated = fakearm::generateEstate(params);
+  std::ofstream(path("generated.yaml")) << generated.config;
+  // Azure's budgets in small: the read bucket refills at Azure's own rate (the command paces
+  // on it), but holds only 25; 8 Resource Graph queries a second.  A short round trip keeps
+  // the workers' requests in flight together.
+  fakearm::ServerOptions options;
+  options.throttle.emplace();
+  options.throttle->reads = 25;
+  options.throttle->readRefillPerSecond = 25;
+  options.throttle->graphQueries = 8;
+  options.throttle->graphWindow = std::chrono::seconds(1);
+  options.latency = std::chrono::milliseconds(10);
+  server_.emplace(generated.estate, options);
+
+  fs::create_directories(path("tmp"));
+  auto env = generated.secrets;
+  env["TMPDIR"] = path("tmp").string();
+  Program program(dir_, arguments({"--jobs", "4", "--json", "report.json", "generated.yaml"}), env);
+  std::size_t mostWorkers = 0;
+  for (int status = 0; ::waitpid(program.pid(), &status, WNOHANG) == 0;) {
+    mostWorkers = std::max(mostWorkers, childrenOf(program.pid()).size());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // The process is reaped already: its outputs are what is left to read.
+  EXPECT_NE(readFile(path("report.json")), "") << readFile(path("stderr.txt"));
+  EXPECT_EQ(mostWorkers, 4u) << "the run did not have four workers at once";
+
+  std::map<int, int> statuses;
+  std::size_t reads = 0, queries = 0;
+  for (const auto& request : server_->requestLog()) {
+    ++statuses[request.status];
+    if (request.operation == "resourceGraph")
+      ++queries;
+    else if (request.method == "GET")
+      ++reads;
+  }
+  EXPECT_EQ(statuses[429], 0) << "the workers were throttled";
+  EXPECT_EQ(statuses[200], static_cast<int>(server_->requestLog().size()));
+  // The budgets bind: half again as many reads as the bucket holds, and as many queries as one
+  // window allows.
+  EXPECT_GT(reads, 25u * 3 / 2);
+  EXPECT_GT(queries, 8u * 3 / 2);
+  const Json rep = report();
+  EXPECT_EQ(rep["summary"]["vnets_discovered"], params.configuredVnets) << rep["summary"];
 }
 
 }  // namespace
