@@ -132,6 +132,16 @@ class Program {
   pid_t pid_ = -1;
 };
 
+/// Every file under `folder`, by its path relative to it, with its bytes.
+inline std::map<std::string, std::string> filesUnder(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
+  }
+  return files;
+}
+
 /// The children of process `parent`, from /proc.
 inline std::vector<pid_t> childrenOf(pid_t parent) {
   std::vector<pid_t> children;

@@ -16,16 +16,6 @@ Json comparable(Json report) {
   return report;
 }
 
-// Every file under `folder`, by path relative to it, with its bytes.
-std::map<std::string, std::string> filesUnder(const fs::path& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file())
-      files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
-  }
-  return files;
-}
-
 struct Estate {
   const char* name;
   Json estate;

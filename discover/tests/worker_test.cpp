@@ -27,16 +27,6 @@ std::string withoutElapsed(const std::string& err) {
   return std::regex_replace(err, elapsed, "");
 }
 
-// Every file under `folder`, by its path relative to it.
-std::map<std::string, std::string> filesUnder(const fs::path& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file())
-      files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
-  }
-  return files;
-}
-
 // The worker of `parent` whose task's events mention `text`, once one does (10 s at most).
 std::optional<pid_t> workerMentioning(pid_t parent, const std::string& text) {
   for (int i = 0; i < 200; ++i) {
