@@ -3,7 +3,6 @@
 #include <cctype>
 #include <charconv>
 #include <set>
-#include <thread>
 
 #include "collab/azure/arm_error.hpp"
 #include "collab/azure/azure_endpoints.hpp"
@@ -107,7 +106,8 @@ std::string ArmPipeline::newRequestId() {
 
 // One logical call: its request (kept across attempts), retry bookkeeping and token.
 struct ArmPipeline::Call {
-  Call(const RetryOptions& retry, std::mt19937_64& random) : loop(retry, random) {}
+  Call(const RetryOptions& retry, std::mt19937_64& random, Transport& transport)
+      : loop(retry, random, transport) {}
 
   HttpRequest request;
   std::string what;
@@ -150,7 +150,7 @@ std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, s
                                                       const std::optional<std::string>& jsonBody,
                                                       bool repeatable,
                                                       std::size_t expectedBodySize) {
-  auto call = std::make_unique<Call>(retry_, random_);
+  auto call = std::make_unique<Call>(retry_, random_, *transport_);
   HttpRequest& request = call->request;
   request.method = std::string(method);
   request.url = std::move(url);
@@ -170,11 +170,7 @@ std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, s
       getLogger("netscout")
           ->debug("{}: {} reads left in the budget; pacing by {:.3f} s", call->what, *readsLeft_,
                   static_cast<double>(wait.count()) / 1000.0);
-      if (retry_.sleeper) {
-        retry_.sleeper(wait);
-      } else {
-        std::this_thread::sleep_for(wait);
-      }
+      detail::pause(retry_, *transport_, wait);
     }
   }
   request.headers.set("Authorization", "Bearer " + call->token.token);

@@ -1,13 +1,19 @@
 #include "retry_loop.hpp"
 
-#include <thread>
-
 #include "collab/log.hpp"
 
 namespace collab::azure::detail {
 
-RetryLoop::RetryLoop(const RetryOptions& options, std::mt19937_64& random)
-    : options_(options), random_(random) {}
+void pause(const RetryOptions& options, Transport& transport, std::chrono::milliseconds delay) {
+  if (options.sleeper) {
+    options.sleeper(delay);
+  } else {
+    transport.wait(delay);
+  }
+}
+
+RetryLoop::RetryLoop(const RetryOptions& options, std::mt19937_64& random, Transport& transport)
+    : options_(options), random_(random), transport_(transport) {}
 
 std::chrono::system_clock::time_point RetryLoop::now() const {
   return options_.clock ? options_.clock() : std::chrono::system_clock::now();
@@ -25,12 +31,8 @@ bool RetryLoop::waitBeforeRetry(const HttpHeaders* headers, std::string_view wha
   getLogger("netscout")
       ->warn("{} {}; retrying in {:.1f} s (attempt {} of {})", what, cause,
              static_cast<double>(delay.count()) / 1000.0, attempt_, policy.maxAttempts);
-  if (options_.sleeper) {
-    options_.sleeper(delay);
-  } else {
-    std::this_thread::sleep_for(delay);
-  }
   waited_ += delay;
+  pause(options_, transport_, delay);
   return true;
 }
 
