@@ -6,6 +6,7 @@
 
 #include "common/atomic_file.hpp"
 #include "common/cli.hpp"
+#include "common/output_paths.hpp"
 #include "html/html_changes.hpp"
 #include "html/html_report.hpp"
 #include "run/options.hpp"
@@ -31,6 +32,16 @@ class HtmlCommand final : public Command {
   int run(const std::vector<std::string>&, std::ostream& out, std::ostream& err) override {
     std::filesystem::path output = output_;
     if (output.empty()) output = std::filesystem::path(report_).replace_extension(".html");
+    // The page never replaces a report it is made from.
+    try {
+      OutputPaths files;
+      files.input("the report", report_);
+      if (!previous_.empty()) files.input("the earlier report (--previous)", previous_);
+      files.output("the page", output);
+    } catch (const OutputPathError& e) {
+      err << "kx-discover: " << e.what() << std::endl;
+      return kExitUsage;
+    }
     collab::Json report;
     try {
       std::ifstream in(report_, std::ios::binary);
@@ -62,6 +73,10 @@ class HtmlCommand final : public Command {
     }
     out << "kx-discover: HTML report " << output.string() << std::endl;
     return kExitCompleted;
+  }
+
+  int outputFailedStatus(int status) const override {
+    return status == kExitCompleted ? kExitConfiguration : status;
   }
 
  private:

@@ -1,5 +1,7 @@
 #include "run/interrupt.hpp"
 
+#include "common/temporary_files.hpp"
+
 namespace kxdiscover {
 
 namespace {
@@ -8,9 +10,18 @@ namespace {
 volatile std::sig_atomic_t receivedSignal = 0;
 
 extern "C" void onStopSignal(int signal) {
-  if (receivedSignal == 0) receivedSignal = signal;
-  // A second signal takes the default action and ends the process at once.
-  std::signal(signal, SIG_DFL);
+  if (receivedSignal == 0) {
+    receivedSignal = signal;
+    return;
+  }
+  // The second signal ends the process by that signal, without leaving a temporary file.
+  removeTemporaryFiles();
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal, &fallback, nullptr);
+  // Delivered as soon as this handler returns (the signal is blocked while it runs).
+  raise(signal);
 }
 
 }  // namespace
@@ -20,7 +31,11 @@ InterruptGuard::InterruptGuard() {
   struct sigaction action {};
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
-  // Blocking calls resume after the handler: the run checks the flag between requests.
+  // The other stop signal waits while the handler runs, so the two never interleave.
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  // Blocking calls resume after the handler: the run checks the flag between requests, in
+  // its waits and while an answer is under way.
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, &previousInt_);
   sigaction(SIGTERM, &action, &previousTerm_);

@@ -1,12 +1,21 @@
 #pragma once
 // Ctrl-C (SIGINT) and SIGTERM during a run.
 //
-// The first signal only asks the run to stop: the request that is being sent completes, no
-// further request is sent (the run's transport refuses it), the file being written is
-// finished, and the run writes its report marked "interrupted" and ends with 128 + the
-// signal's number (130 for Ctrl-C).  The first signal also puts the default action back, so a
-// second Ctrl-C ends the process at once; as every output file is written to a temporary name
-// and renamed into place, even then no output is left half-written.
+// The first signal asks the run to stop, and is honoured from then until the process exits:
+//  - no further request is sent (the run's transport refuses it), a wait before a retry or a
+//    paced read ends at once, and an answer still under way is abandoned (at most 100 ms
+//    later);
+//  - the run then writes what it has: the Terraform files of the VNets completed, its report
+//    and page marked "interrupted", its summary, and ends with 128 + the signal's number (130
+//    for Ctrl-C, 143 for SIGTERM).
+// A signal counts whenever it comes before the process exits, also after the last request:
+// the report and page say "interrupted" when it came before they were made (after the
+// cassette, just before the first of them is written); one that comes while they are being
+// written lets them finish as they began, and only the summary and the exit status tell.
+//
+// A second signal ends the process at once, by that signal: the handler first removes the
+// temporary file of an output being written (temporary_files.hpp), so no output is left
+// half-written and no temporary file is left behind.
 #include <csignal>
 
 namespace kxdiscover {
