@@ -8,6 +8,7 @@
 #include "collab/azure/replay_transport.hpp"
 #include "collab/errors.hpp"
 #include "collab/text_form.hpp"
+#include "common/atomic_file.hpp"
 #include "run/interrupt.hpp"
 
 namespace kxdiscover {
@@ -33,6 +34,8 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
   } else {
     az::CurlTransportOptions curl;
     curl.extraCaFile = options.caFile;
+    // Ctrl-C abandons an answer still under way rather than waiting for it.
+    curl.stop = [] { return stopRequested(); };
     std::shared_ptr<az::Transport> network;
     try {
       network = std::make_shared<az::CurlTransport>(curl);
@@ -41,6 +44,7 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
     }
     if (options.record) {
       recorder_ = std::make_shared<az::RecordingTransport>(network, *options.record);
+      recordPath_ = *options.record;
       inner = recorder_;
     } else {
       inner = network;
@@ -61,7 +65,8 @@ AzureSession::~AzureSession() {
 }
 
 void AzureSession::saveCassette() {
-  if (recorder_) recorder_->save();
+  if (recorder_)
+    recorder_->save([&](std::string_view text) { writeFileAtomically(recordPath_, text); });
 }
 
 az::AzureCredential credentialFor(const collab::Json& record, const std::string& subscriptionId,

@@ -30,13 +30,15 @@ class AzureSession {
   bool replaying() const noexcept { return replaying_; }
   std::size_t requests() const { return counter_->requests(); }
   std::size_t retries() const { return counter_->retries(); }
-  /// Writes the cassette when recording; does nothing otherwise.
+  /// Writes the cassette (as every output of the command: atomic_file.hpp) when recording;
+  /// does nothing otherwise.
   /// @throws std::runtime_error when the file cannot be written.
   void saveCassette();
 
  private:
   bool replaying_ = false;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
+  std::string recordPath_;
   std::shared_ptr<CountingTransport> counter_;
 };
 
