@@ -160,18 +160,20 @@ TEST_F(DiscoverTest, HostileTextsStayTextInEveryOutput) {
 }
 
 TEST_F(DiscoverTest, AnEchoedTokenOrSecretReachesNoOutput) {
-  fakearm::Fault echoToken;  // spoke-a's route tables: the error quotes the bearer token
-  echoToken.operation = "routeTables.listAll";
-  echoToken.nth = 3;
-  echoToken.status = 403;
-  echoToken.code = "AuthorizationFailed";
-  echoToken.echoRequest = true;
-  fakearm::Fault echoSecret;  // the second principal's token: the error quotes the form
+  // The first token request (of one principal or the other, in whichever worker) fails with
+  // the form quoted; the subscription that got its token fails its VNet listing with the
+  // bearer token quoted.  Each token is a worker's, which the parent never sees.
+  fakearm::Fault echoSecret;
   echoSecret.operation = "token";
-  echoSecret.nth = 2;
   echoSecret.status = 401;
   echoSecret.code = "invalid_client";
   echoSecret.echoRequest = true;
+  fakearm::Fault echoToken;
+  echoToken.operation = "virtualNetworks.listAll";
+  echoToken.times = 0;
+  echoToken.status = 403;
+  echoToken.code = "AuthorizationFailed";
+  echoToken.echoRequest = true;
   serve();
   server_->addFault(echoToken);
   server_->addFault(echoSecret);
@@ -201,7 +203,10 @@ TEST_F(DiscoverTest, WhatWouldReplaceAnInputOrLeaveItsFolderIsRefusedBeforeTheRu
       {{"--json", "discovery.yaml"}, {}, 2, "the report (--json) 'discovery.yaml' is the same"},
       {{"--record", "alias.yaml"}, {}, 2, "is the same file as the configuration"},
       {{"--json", "out/log/kx.log"}, {}, 1, "the log './out/log/kx.log' is the same file as"},
-      {{"html", "discovery.yaml", "-o", "alias.yaml"}, {}, 2, "the page 'alias.yaml' is the same"},
+      {{"html", "discovery.yaml", "-o", "alias.yaml"},
+       {},
+       2,
+       "the page alias.yaml would replace the report"},
       {{},
        {"account_name: prod", "account_name: ../../../escaped-acct"},
        1,
@@ -340,7 +345,8 @@ TEST_F(DiscoverTest, ASignalCutsEveryWaitShort) {
 TEST_F(DiscoverTest, ASignalAfterTheLastRequestStillInterruptsTheRun) {
   serve();
   // The cassette goes to a FIFO whose reader takes nothing yet: the run, done with Azure,
-  // blocks while it saves the cassette, and is signalled there.
+  // blocks while it saves the cassette (far more than the pipe holds), and is signalled once
+  // it has begun.
   const fs::path fifo = path("run.cassette.json");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -350,11 +356,11 @@ TEST_F(DiscoverTest, ASignalAfterTheLastRequestStillInterruptsTheRun) {
                   arguments({"--json", "report.json", "--record", fifo.string(), "discovery.yaml"}),
                   kSecrets);
   int queued = 0;
-  for (int i = 0; i < 1200 && queued < 4096; ++i) {
+  for (int i = 0; i < 1200 && queued == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
     ::ioctl(reader, FIONREAD, &queued);
   }
-  ASSERT_GE(queued, 4096) << "the run did not reach its cassette";
+  ASSERT_GT(queued, 0) << "the run did not reach its cassette";
   ::kill(program.pid(), SIGTERM);
   std::string cassette;
   ::fcntl(reader, F_SETFL, 0);

@@ -10,8 +10,6 @@
 #include <string>
 #include <system_error>
 
-#include "common/temporary_files.hpp"
-
 namespace kxdiscover {
 
 namespace fs = std::filesystem;
@@ -22,18 +20,6 @@ namespace {
   std::string message = "cannot write " + path.string() + ": " + what;
   if (error != 0) message += std::string(" (") + std::strerror(error) + ")";
   throw std::runtime_error(message);
-}
-
-// Every byte of `content` to `fd`; 0 or the error number of the write that failed.
-int writeAll(int fd, std::string_view content) {
-  for (std::size_t written = 0; written < content.size();) {
-    const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return EIO;
-    written += static_cast<std::size_t>(n);
-  }
-  return 0;
 }
 
 // The file `path` names once its symbolic links are followed (a link's target may not exist).
@@ -57,8 +43,8 @@ std::string kindOf(mode_t mode) {
   return "not a regular file";
 }
 
-// A character device or FIFO: written into, never replaced.
-void writeInto(const fs::path& path, const fs::path& target, std::string_view content) {
+// A character device or FIFO, opened to be written into as it is.
+int openSpecial(const fs::path& path, const fs::path& target) {
   // Not blocking on a FIFO that nothing reads (ENXIO instead); blocking again for the writes.
   const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
@@ -73,50 +59,83 @@ void writeInto(const fs::path& path, const fs::path& target, std::string_view co
   }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  int error = writeAll(fd, content);
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-  if (error != 0) fail(path, "writing failed", error);
-}
-
-// A regular file: a temporary beside it, renamed over it.
-void replace(const fs::path& path, const fs::path& target, std::string_view content) {
-  if (target.has_parent_path()) {
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    if (ec) fail(path, "cannot create folder " + target.parent_path().string(), ec.value());
-  }
-  const fs::path temporary = target.string() + ".tmp-" + std::to_string(::getpid());
-  // Registered before it exists: a signal handler that removes a file not made yet is harmless.
-  const TemporaryFile registration(temporary);
-  const int openFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  int fd = ::open(temporary.c_str(), openFlags, 0644);
-  if (fd < 0 && errno == EEXIST) {
-    // Left by an earlier process of the same number; never written through.
-    ::unlink(temporary.c_str());
-    fd = ::open(temporary.c_str(), openFlags, 0644);
-  }
-  if (fd < 0) fail(path, "cannot create " + temporary.string(), errno);
-
-  int error = writeAll(fd, content);
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temporary.c_str());
-    fail(path, "writing failed", error);
-  }
+  return fd;
 }
 
 }  // namespace
 
-void writeFileAtomically(const fs::path& path, std::string_view content) {
-  const fs::path target = followLinks(path);
+AtomicFile::AtomicFile(fs::path path) : path_(std::move(path)) {
+  const fs::path target = followLinks(path_);
   struct stat st {};
   if (::stat(target.c_str(), &st) == 0) {
-    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) return writeInto(path, target, content);
-    if (!S_ISREG(st.st_mode)) fail(path, "it is " + kindOf(st.st_mode) + ", not replaced");
+    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+      fd_ = openSpecial(path_, target);
+      return;
+    }
+    if (!S_ISREG(st.st_mode))
+      kxdiscover::fail(path_, "it is " + kindOf(st.st_mode) + ", not replaced");
   }
-  replace(path, target, content);
+  if (target.has_parent_path()) {
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec)
+      kxdiscover::fail(path_, "cannot create folder " + target.parent_path().string(), ec.value());
+  }
+  target_ = target;
+  temporary_ = target.string() + ".tmp-" + std::to_string(::getpid());
+  // Registered before it exists: a signal handler that removes a file not made yet is harmless.
+  registration_.emplace(temporary_);
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  fd_ = ::open(temporary_.c_str(), flags, 0644);
+  if (fd_ < 0 && errno == EEXIST) {
+    // Left by an earlier process of the same number; never written through.
+    ::unlink(temporary_.c_str());
+    fd_ = ::open(temporary_.c_str(), flags, 0644);
+  }
+  if (fd_ < 0) kxdiscover::fail(path_, "cannot create " + temporary_.string(), errno);
+}
+
+AtomicFile::~AtomicFile() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void AtomicFile::fail(int error) {
+  ::close(fd_);
+  fd_ = -1;
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  kxdiscover::fail(path_, "writing failed", error);
+}
+
+void AtomicFile::write(std::string_view content) {
+  for (std::size_t written = 0; written < content.size();) {
+    const ssize_t n = ::write(fd_, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(errno);
+    if (n == 0) fail(EIO);
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+void AtomicFile::commit() {
+  // A device or FIFO has taken everything already; a file is flushed to disk first.
+  if (!temporary_.empty() && ::fsync(fd_) != 0) fail(errno);
+  const int fd = fd_;
+  fd_ = -1;
+  int error = ::close(fd) != 0 && errno != EINTR ? errno : 0;
+  if (error == 0 && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0)
+    error = errno;
+  if (error != 0) {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    kxdiscover::fail(path_, "writing failed", error);
+  }
+}
+
+void writeFileAtomically(const fs::path& path, std::string_view content) {
+  AtomicFile file(path);
+  file.write(content);
+  file.commit();
 }
 
 }  // namespace kxdiscover

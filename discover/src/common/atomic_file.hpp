@@ -2,7 +2,10 @@
 // The command's output files (report, page, cassette, Terraform files): whole or absent, and
 // never a replaced device.
 #include <filesystem>
+#include <optional>
 #include <string_view>
+
+#include "common/temporary_files.hpp"
 
 namespace kxdiscover {
 
@@ -21,5 +24,33 @@ namespace kxdiscover {
 /// @throws std::runtime_error naming the path and the reason ("cannot write PATH: ..."); a
 ///         regular `path` is then left as it was.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view content);
+
+/// The same for a file written piece by piece (one too large to hold whole): `commit()` puts it
+/// in place; destroyed uncommitted, it removes its temporary file and leaves `path` as it was.
+/// (A device or FIFO is written into piece by piece as it comes.)
+class AtomicFile {
+ public:
+  /// @throws std::runtime_error as `writeFileAtomically`.
+  explicit AtomicFile(std::filesystem::path path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  /// @throws std::runtime_error as `writeFileAtomically`.
+  void write(std::string_view content);
+  /// @throws std::runtime_error as `writeFileAtomically`.
+  void commit();
+
+ private:
+  [[noreturn]] void fail(int error);
+
+  std::filesystem::path path_;
+  /// The file `path_` names, its links followed, and the temporary file beside it; both empty
+  /// for a device or FIFO, written into as it is.
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  std::optional<TemporaryFile> registration_;
+  int fd_ = -1;
+};
 
 }  // namespace kxdiscover

@@ -9,19 +9,29 @@ namespace {
 // Written by the signal handler only; a plain flag is all a handler may safely touch.
 volatile std::sig_atomic_t receivedSignal = 0;
 
-extern "C" void onStopSignal(int signal) {
-  if (receivedSignal == 0) {
-    receivedSignal = signal;
-    return;
-  }
-  // The second signal ends the process by that signal, without leaving a temporary file.
+// Ends the process by `signal`, without leaving a temporary file.
+void endAtOnce(int signal) {
   removeTemporaryFiles();
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
   sigaction(signal, &fallback, nullptr);
-  // Delivered as soon as this handler returns (the signal is blocked while it runs).
+  // Delivered as soon as the handler returns (the signal is blocked while it runs).
   raise(signal);
+}
+
+extern "C" void onStopSignal(int signal) {
+  if (receivedSignal == 0) {
+    receivedSignal = signal;
+    return;
+  }
+  endAtOnce(signal);
+}
+
+extern "C" void onEndWorker(int signal) { endAtOnce(signal); }
+
+extern "C" void onWorkerStopSignal(int signal) {
+  if (receivedSignal == 0) receivedSignal = signal;
 }
 
 }  // namespace
@@ -44,6 +54,17 @@ InterruptGuard::InterruptGuard() {
 InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &previousInt_, nullptr);
   sigaction(SIGTERM, &previousTerm_, nullptr);
+}
+
+void installWorkerStopHandlers() noexcept {
+  struct sigaction action {};
+  action.sa_handler = onWorkerStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = onEndWorker;
+  sigaction(kEndWorkerSignal, &action, nullptr);
 }
 
 bool stopRequested() noexcept { return receivedSignal != 0; }

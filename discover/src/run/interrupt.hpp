@@ -33,6 +33,16 @@ class InterruptGuard {
   struct sigaction previousTerm_ {};
 };
 
+/// In a worker process of the run (worker_pool.hpp): SIGINT and SIGTERM ask to stop as under the
+/// guard, but a repeated signal is ignored, so that the parent passing on the Ctrl-C the
+/// terminal already sent to the whole process group does not end the worker at once.  The
+/// worker ends at once on `kEndWorkerSignal`, which the parent sends on its second signal and
+/// ties to its own death: the worker's temporary files are removed first.
+void installWorkerStopHandlers() noexcept;
+
+/// Ends a worker at once, its temporary files removed (see above).
+inline constexpr int kEndWorkerSignal = SIGUSR1;
+
 /// True once SIGINT or SIGTERM arrived while a guard was installed.
 bool stopRequested() noexcept;
 /// The number of the signal that asked to stop, 0 when none did.

@@ -23,6 +23,7 @@
 #include "run/problem_sink.hpp"
 #include "run/run_files.hpp"
 #include "run/summary.hpp"
+#include "run/worker_pool.hpp"
 
 namespace kxdiscover {
 
@@ -167,22 +168,44 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
 
   LineCapture capture({"basekit", "pathbook", "netscout", "alert", kRunLogger});
   DiscoveryRun run(options, data, std::move(subscriptionMap), *session, progress, capture);
-  run.runAll(accounts);
+  // Worker processes, unless one would do: the parent then only forks, replays and reports.
+  std::optional<WorkerPool> pool;
+  if (const unsigned jobs = options.jobs.value_or(kDefaultJobs); jobs > 1) {
+    try {
+      pool.emplace(jobs);
+    } catch (const std::exception& e) {
+      progress.problem(std::string("warning: ") + e.what() + "; the run goes on in one process");
+    }
+  }
+  if (pool) {
+    RunOptions workerOptions = options;
+    workerOptions.sharedStateDir = pool->folder();
+    run.runAllInWorkers(accounts, *pool, workerOptions);
+  } else {
+    run.runAll(accounts);
+  }
   progress.finish();
   bool failed = run.failed();
 
   try {
-    session->saveCassette();
+    if (pool && options.record)
+      writeCassetteOfParts(run.workerCassettes(), *options.record);
+    else
+      session->saveCassette();
   } catch (const std::exception& e) {
     progress.problem(std::string("the cassette was not written: ") + e.what());
     failed = true;
   }
+  // The shared folder goes now; a second stop signal from here on ends the run at once.
+  const bool workers = pool.has_value();
+  pool.reset();
   // A signal after the last request still counts (interrupt.hpp): the report and the page are
-  // made from here on as the run stands now.
+  // made from here on as the run stands now.  (A stop the pool held back is delivered above.)
+  const int signal = stopSignal() ? stopSignal() : run.workerStopSignal();
   const bool interrupted = run.interrupted() || stopRequested();
   if (interrupted) {
     collab::getLogger(kRunLogger)
-        ->warn("**Alert** run interrupted (signal {}){}", stopSignal(),
+        ->warn("**Alert** run interrupted (signal {}){}", signal,
                run.interrupted() ? ": the subscriptions and VNets not reached were not discovered"
                                  : " after its last request: everything taken was discovered");
   }
@@ -197,8 +220,10 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   if (options.html) outputs.html = *options.html;
 
   RunFigures& figures = run.figures();
-  figures.requests = session->requests();
-  figures.retries = session->retries();
+  if (!workers) {
+    figures.requests = session->requests();
+    figures.retries = session->retries();
+  }
   figures.seconds = std::chrono::duration<double>(Progress::Clock::now() - start).count();
 
   std::string status = interrupted ? "interrupted" : failed ? "failed" : "completed";
@@ -243,6 +268,7 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
     out << summaryText(status == "failed" ? "completed with failures" : status, figures, outputs)
         << std::flush;
   if (stopRequested()) return kExitSignalBase + stopSignal();
+  if (interrupted) return kExitSignalBase + signal;
   return failed ? kExitFailures : kExitCompleted;
 }
 

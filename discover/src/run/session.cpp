@@ -1,6 +1,8 @@
 #include "run/session.hpp"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "collab/azure/azure_endpoints.hpp"
@@ -15,7 +17,9 @@ namespace kxdiscover {
 
 namespace az = collab::azure;
 
-AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest) {
+AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
+                           std::shared_ptr<az::ReplayTransport> replayed)
+    : replayed_(std::move(replayed)) {
   az::AzureEndpoints endpoints;
   if (options.armEndpoint) endpoints.resourceManager = *options.armEndpoint;
   if (options.loginEndpoint) {
@@ -26,10 +30,11 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
   std::shared_ptr<az::Transport> inner;
   if (options.replay) {
     try {
-      inner = std::make_shared<az::ReplayTransport>(*options.replay);
+      if (!replayed_) replayed_ = std::make_shared<az::ReplayTransport>(*options.replay);
     } catch (const std::exception& e) {
       throw UsageError("--replay " + *options.replay + ": " + e.what());
     }
+    inner = replayed_;
     replaying_ = true;
   } else {
     az::CurlTransportOptions curl;
@@ -67,6 +72,33 @@ AzureSession::~AzureSession() {
 void AzureSession::saveCassette() {
   if (recorder_)
     recorder_->save([&](std::string_view text) { writeFileAtomically(recordPath_, text); });
+}
+
+void writeCassetteOfParts(const std::vector<std::string>& parts, const std::string& path) {
+  // The layout of RecordingTransport::save: two-space indents, the exchanges one level down.
+  AtomicFile file(path);
+  std::string head = collab::Json{{"format", "kx-arm-cassette"}, {"version", 1}}.dump(2);
+  head.resize(head.size() - 2);  // "\n}"
+  file.write(head + ",\n  \"exchanges\": [");
+  bool first = true;
+  for (const auto& part : parts) {
+    std::ifstream in(part, std::ios::binary);
+    const collab::Json cassette = collab::Json::parse(in, nullptr, /*allow_exceptions=*/false);
+    if (!cassette.is_object() || !cassette.contains("exchanges"))
+      throw std::runtime_error("a worker's part of the cassette (" + part + ") is not readable");
+    for (const auto& exchange : cassette["exchanges"]) {
+      std::istringstream lines(
+          exchange.dump(2, ' ', false, collab::Json::error_handler_t::replace));
+      std::string text = first ? "\n" : ",\n";
+      first = false;
+      bool firstLine = true;
+      for (std::string line; std::getline(lines, line); firstLine = false)
+        text += (firstLine ? "    " : "\n    ") + line;
+      file.write(text);
+    }
+  }
+  file.write(first ? "]\n}\n" : "\n  ]\n}\n");
+  file.commit();
 }
 
 az::AzureCredential credentialFor(const collab::Json& record, const std::string& subscriptionId,
