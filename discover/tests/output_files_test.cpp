@@ -138,27 +138,38 @@ TEST_F(OutputFiles, AnOutputMayNotReplaceAnInputOrAnotherOutput) {
   }
 }
 
-TEST_F(OutputFiles, ASecondSignalRemovesTheTemporaryFilesAndEndsTheProcess) {
-  const fs::path temporary = dir_ / "report.json.tmp-1";
-  const fs::path kept = dir_ / "report.json";
-  std::ofstream(temporary) << "half";
-  std::ofstream(kept) << "whole";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // Only what a signal handler's process may do after fork: no gtest here.
-    InterruptGuard guard;
-    TemporaryFile registration(temporary);
-    ::raise(SIGINT);
-    if (!stopRequested() || !registration.registered()) ::_exit(10);
-    ::raise(SIGTERM);
-    ::_exit(11);  // not reached: the second signal ends the process
+TEST_F(OutputFiles, ASignalThatEndsTheProcessRemovesItsTemporaryFilesFirst) {
+  // The run's second stop signal, and the signal a worker's parent ends it with.
+  const std::pair<bool, int> cases[] = {{false, SIGTERM}, {true, kEndWorkerSignal}};
+  for (const auto& [worker, ending] : cases) {
+    SCOPED_TRACE(ending);
+    const fs::path temporary = dir_ / "report.json.tmp-1";
+    const fs::path kept = dir_ / "report.json";
+    std::ofstream(temporary) << "half";
+    std::ofstream(kept) << "whole";
+    const pid_t child = ::fork();
+    if (child == 0) {
+      // Only what a signal handler's process may do after fork: no gtest here.
+      std::optional<InterruptGuard> guard;
+      if (worker) {
+        installWorkerStopHandlers();
+      } else {
+        guard.emplace();
+      }
+      TemporaryFile registration(temporary);
+      ::raise(SIGINT);
+      if (!stopRequested() || !registration.registered()) ::_exit(10);
+      ::raise(worker ? SIGINT : SIGTERM);  // a worker takes a repeated stop in its stride
+      if (worker) ::raise(ending);
+      ::_exit(11);  // not reached: the process ends of `ending`
+    }
+    int raw = 0;
+    ASSERT_EQ(::waitpid(child, &raw, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(raw)) << "exit status " << WEXITSTATUS(raw);
+    EXPECT_EQ(WTERMSIG(raw), ending);
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_EQ(read(kept), "whole");
   }
-  int raw = 0;
-  ASSERT_EQ(::waitpid(child, &raw, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(raw)) << "exit status " << WEXITSTATUS(raw);
-  EXPECT_EQ(WTERMSIG(raw), SIGTERM);
-  EXPECT_FALSE(fs::exists(temporary));
-  EXPECT_EQ(read(kept), "whole");
 }
 
 }  // namespace
