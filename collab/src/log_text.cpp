@@ -6,7 +6,8 @@ namespace collab {
 
 namespace {
 
-constexpr char kHex[] = "0123456789abcdef";
+constexpr char kHex[] = "0123456789ABCDEF";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
 // The code point of the UTF-8 sequence at the start of `text` and its length, or a length of
 // 0 when the bytes there are not UTF-8 (a stray continuation byte, a truncated or overlong
@@ -112,17 +113,22 @@ void walk(std::string_view text, Plain&& plain, Byte&& escapeByte, Point&& escap
 
 }  // namespace
 
-void appendEscapedControls(std::string& out, std::string_view text) {
+void appendEscapedControls(std::string& out, std::string_view text, NotUtf8 bytes) {
   walk(
       text, [&](std::size_t from, std::size_t to) { out.append(text.data() + from, to - from); },
-      [&](unsigned char c) { appendByteEscape(out, c); },
+      [&](unsigned char c) {
+        if (c >= 0x80 && bytes == NotUtf8::Replace)
+          out += kReplacement;
+        else
+          appendByteEscape(out, c);
+      },
       [&](char32_t c) { appendPointEscape(out, c); });
 }
 
-std::string escapeControls(std::string_view text) {
+std::string escapeControls(std::string_view text, NotUtf8 bytes) {
   std::string out;
   out.reserve(text.size());
-  appendEscapedControls(out, text);
+  appendEscapedControls(out, text, bytes);
   return out;
 }
 

@@ -80,17 +80,6 @@ std::string rawControls(const std::string& text, bool overrides = false) {
   return found;
 }
 
-// The parser hands literal "${" and "%{" back in their escaped form.
-std::string asParsed(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((text[i] == '$' || text[i] == '%') && i + 1 < text.size() && text[i + 1] == '{')
-      out += text[i];
-    out += text[i];
-  }
-  return out;
-}
-
 TEST_F(DiscoverTest, HostileTextsStayTextInEveryOutput) {
   serve();
   const ProgramResult clean = run({"--json", "clean.json", "--quiet", "discovery.yaml"});
@@ -146,7 +135,7 @@ TEST_F(DiscoverTest, HostileTextsStayTextInEveryOutput) {
     found = true;
     EXPECT_EQ(name, "corvanta-web \"routes\" <b>\n" + kForgedLine + "-NAME");
     for (std::size_t i = 0; i < kHostile.size(); ++i)
-      EXPECT_EQ(table["tags"]["k" + std::to_string(i)], asParsed(kHostile[i])) << i;
+      EXPECT_EQ(table["tags"]["k" + std::to_string(i)], kx::test::asParsed(kHostile[i])) << i;
     EXPECT_NE(table.dump().find("10.0.0.4\\r\\n" + kForgedLine + "-KEPT\\u001b[2J"),
               std::string::npos);
   }
@@ -218,7 +207,7 @@ TEST_F(DiscoverTest, WhatWouldReplaceAnInputOrLeaveItsFolderIsRefusedBeforeTheRu
       {{},
        {"spoke-b:", "\"spoke-\\u202eb\":"},
        1,
-       "VNet 'spoke-\\u202eb' cannot name a Terraform file"},
+       "VNet 'spoke-\\u202Eb' cannot name a Terraform file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);

@@ -9,17 +9,18 @@
 // and shows what it holds:
 //
 //   LF, CR, TAB                      \n  \r  \t
-//   other C0 controls, DEL           \x00 .. \x1f, \x7f
-//   C1 controls (U+0080..U+009F),    \u0085, \u2028, \u202e, ...
+//   other C0 controls, DEL           \x00 .. \x1F, \x7F
+//   C1 controls (U+0080..U+009F),    \u0085, \u2028, \u202E, ...
 //   line and paragraph separators,
 //   direction marks and overrides
 //   (U+061C, U+200E, U+200F, U+2028..U+202E, U+2066..U+2069)
-//   bytes that are not UTF-8         \xff, ...
+//   bytes that are not UTF-8         \xFF, ... (or U+FFFD, where the output must be UTF-8)
 //
 // Everything else, including a backslash and any other printable character, is copied as it
 // is, so a clean text comes out byte for byte unchanged (the log's own line shapes never
 // change).  The escaping is applied once, where a line is written (the log file sinks and the
-// run's line capture both use `safeLogText`), never by the code that formats a message.
+// run's line capture both use `safeLogText`), never by the code that formats a message.  The
+// HTML report shows texts the same way (html_text.hpp).
 #include <string>
 #include <string_view>
 
@@ -27,11 +28,16 @@
 
 namespace collab {
 
+/// What becomes of a byte that is not UTF-8: an escape (logs, a terminal), or U+FFFD (a page,
+/// which must be UTF-8 throughout).
+enum class NotUtf8 { Escape, Replace };
+
 /// Appends `text` to `out` with the characters above escaped.
-COLLAB_EXPORT void appendEscapedControls(std::string& out, std::string_view text);
+COLLAB_EXPORT void appendEscapedControls(std::string& out, std::string_view text,
+                                         NotUtf8 bytes = NotUtf8::Escape);
 
 /// `text` with the characters above escaped.
-COLLAB_EXPORT std::string escapeControls(std::string_view text);
+COLLAB_EXPORT std::string escapeControls(std::string_view text, NotUtf8 bytes = NotUtf8::Escape);
 
 /// True when `escapeControls(text)` would change nothing.
 COLLAB_EXPORT bool isPlainText(std::string_view text) noexcept;
