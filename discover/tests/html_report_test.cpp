@@ -51,12 +51,6 @@ std::string visible(const std::string& svgText) {
   return out;
 }
 
-std::size_t occurrences(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 // Texts Azure names may hold that mean something to HTML, XML, Graphviz, a terminal or the
 // direction of the text around them.
 const std::vector<std::string> kHostile{
@@ -249,6 +243,27 @@ Json sampleReport() {
                                             {"next_hop_type", "VnetLocal"},
                                             {"next_hop_ip", nullptr},
                                             {"reason", "RFC1918 route"}}});
+  // The VPN gateway's learned routes, and an ExpressRoute gateway's refusal.
+  const Json answered{{"name", "vpngw"},
+                      {"type", "Vpn"},
+                      {"resource_group", "rg-net"},
+                      {"status", "completed"},
+                      {"message", nullptr},
+                      {"routes",
+                       {{{"prefix", "192.168.0.0/16"},
+                         {"next_hop", "172.31.0.1"},
+                         {"origin", "EBgp"},
+                         {"as_path", "65001"},
+                         {"weight", 0},
+                         {"source_peer", "172.31.0.1"},
+                         {"local_address", nullptr}}}}};
+  Json refused = answered;
+  refused.update(Json{{"name", "ergw"},
+                      {"type", "ExpressRoute"},
+                      {"status", "refused"},
+                      {"message", "the principal may not ask for them"},
+                      {"routes", nullptr}});
+  hub["learned_routes"] = {answered, refused};
   Json spoke1 = vnet(kSubA, "spoke-1", Json::array({peering("to-hub", kSubA, "hub", "Connected")}),
                      Json::array({line("**Alert** VNet spoke-1 has 1 peering(s)")}));
   Json spoke2 = vnet(kSubA, "spoke-2", Json::array());
@@ -449,6 +464,11 @@ Json withText(Json report, const std::string& text) {
   hub["address_space"] = Json::array({text, "10.1.0.0/16"});
   hub["gateways"]["vng"]["type"] = text;
   hub["gateways"]["vng"]["name"] = text;
+  for (Json& gateway : hub["learned_routes"]) {
+    for (const char* key : {"name", "type", "resource_group", "status", "message"})
+      gateway[key] = text;
+  }
+  for (auto& [key, value] : hub["learned_routes"][0]["routes"][0].items()) value = text;
   hub["peerings"][1]["state"] = text;
   hub["peerings"][1]["name"] = text;
   hub["subnets"][0]["name"] = text;
@@ -534,6 +554,25 @@ TEST(HtmlReport, LongNamesAreCutInPicturesOnly) {
   EXPECT_NE(svg.find("xlink:title=\"n" + std::string(html::kTooltipChars - 1, 'x') + "\u2026\""),
             std::string::npos);
   EXPECT_NE(page.find("<span class=\"name\">" + name + "</span>"), std::string::npos);
+}
+
+// Their texts go through withText() above.
+TEST(HtmlReport, LearnedRoutesAreATablePerGatewayAsked) {
+  Json report = sampleReport();
+  // A VNet without a gateway says so; one whose run did not ask (null) shows nothing.
+  report["subscriptions"][0]["vnets"][1]["learned_routes"] = Json::array();
+  report["subscriptions"][0]["vnets"][2]["learned_routes"] = nullptr;
+  const std::string page = renderHtmlReport(report);
+  EXPECT_EQ(occurrences(page, "<h4>Learned routes ("), 2u);
+  EXPECT_EQ(occurrences(page, "No VPN or ExpressRoute gateway to ask."), 1u);
+  EXPECT_NE(page.find("<caption><code>vpngw</code> (Vpn, rg-net): 1 route(s)</caption>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<tr class=\"learned-route\"><td>192.168.0.0/16</td><td>172.31.0.1</td>"
+                      "<td>EBgp</td><td>65001</td><td>0</td><td>172.31.0.1</td></tr>"),
+            std::string::npos);
+  EXPECT_NE(page.find("<span class=\"badge status-refused\">refused</span> the principal may not "
+                      "ask for them</caption>"),
+            std::string::npos);
 }
 
 TEST(HtmlReport, RefusesWhatIsNoReport) {

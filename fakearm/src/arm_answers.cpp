@@ -113,6 +113,21 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
                    "' under resource group '" + route.group + "' was not found.");
       return;
     }
+    if (principal.readOnly) {
+      armError(res, 403, "AuthorizationFailed",
+               "The client '" + principal.appId + "' with object id '" + principal.appId +
+                   "' does not have authorization to perform action "
+                   "'Microsoft.Network/virtualNetworkGateways/getLearnedRoutes/action' over "
+                   "scope '" +
+                   id +
+                   "' or the scope is invalid. If access was recently granted, please "
+                   "refresh your credentials.");
+      return;
+    }
+    if (options.learnedRoutesAtOnce) {
+      res.set_content(gateway->second.learnedRoutes, kContentType);
+      return;
+    }
     std::string operationId;
     {
       std::lock_guard lock(mutex);
@@ -139,8 +154,8 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
       auto it = operations.find(route.operationId);
       if (it != operations.end() && it->second.subscription == subscriptionKey) {
         found = true;
-        pending = it->second.pendingPolls > 0;
-        if (pending && op == "operationResults.get") --it->second.pendingPolls;
+        pending = it->second.pendingPolls != 0;
+        if (it->second.pendingPolls > 0 && op == "operationResults.get") --it->second.pendingPolls;
         body = it->second.body;
       }
     }

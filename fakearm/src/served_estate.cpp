@@ -179,8 +179,7 @@ class Builder {
         index.graphRows.push_back(graphRow(resource, index, group));
         if (kind.member == std::string_view("virtualNetworkGateways")) {
           index.gateways[lower(resource["id"].get<std::string>())] = {
-              resource["id"].get<std::string>(), resource["location"].get<std::string>(),
-              R"({"value":[]})"};
+              resource["id"].get<std::string>(), resource.value("location", ""), R"({"value":[]})"};
         }
       }
       const std::string provider = "/providers/" + std::string(kind.type);
@@ -209,7 +208,9 @@ class Builder {
     const std::string& name = text(resource, "name", path);
     const std::string& id = text(resource, "id", path);
     const std::string& type = text(resource, "type", path);
-    text(resource, "location", path);
+    // Azure may leave a resource's location out (its specification makes it optional), and
+    // the discovery must cope; an estate may describe such a resource.
+    if (optional(resource, "location")) text(resource, "location", path);
     if (!iequals(type, kind.type)) {
       fail(at(path, "type"), "expected '" + std::string(kind.type) + "', found '" + type + "'");
     }
@@ -250,7 +251,7 @@ class Builder {
             {"type", lower(resource["type"].get<std::string>())},
             {"tenantId", index.tenantId},
             {"kind", resource.value("kind", "")},
-            {"location", lower(resource["location"].get<std::string>())},
+            {"location", lower(resource.value("location", ""))},
             {"resourceGroup", lower(group)},
             {"subscriptionId", index.id},
             {"managedBy", ""},
@@ -365,6 +366,10 @@ class Builder {
                     const std::string& path) {
     object(entry, path);
     Principal principal{tenant, text(entry, "appId", path), text(entry, "secret", path), {}};
+    if (const Json* readOnly = optional(entry, "readOnly")) {
+      if (!readOnly->is_boolean()) fail(at(path, "readOnly"), "expected true or false");
+      principal.readOnly = readOnly->get<bool>();
+    }
     if (served.findPrincipal(tenant, principal.appId)) {
       fail(at(path, "appId"), "application '" + principal.appId + "' is described twice");
     }

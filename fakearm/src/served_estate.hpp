@@ -37,6 +37,8 @@ struct Principal {
   std::string secret;
   /// Lower-case ids of the subscriptions it may see.
   std::set<std::string> subscriptions;
+  /// Holds Reader only: it may read but not run actions (getLearnedRoutes).
+  bool readOnly = false;
 };
 
 struct GatewayEntry {

@@ -60,6 +60,7 @@ struct EstateServer::Impl {
   struct LearnedRoutesOperation {
     std::string subscription;  // lower-case id
     std::string body;
+    /// Negative: the operation never finishes.
     int pendingPolls = 0;
   };
 
@@ -126,6 +127,8 @@ struct EstateServer::Impl {
   std::condition_variable delayWake;
   bool stopping = false;
   std::size_t delayed = 0;
+  /// Pages served by EndlessPages faults, each naming the next by this count.
+  std::uint64_t endlessPages = 0;
 };
 
 }  // namespace fakearm

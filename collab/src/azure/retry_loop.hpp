@@ -9,8 +9,9 @@
 
 namespace collab::azure::detail {
 
-/// Every wait of the client layer (before a retry, before a paced read) goes through here: the
-/// options' sleeper when they bring one (tests), otherwise the transport's `wait`, which the
+/// Every wait of the client layer (before a retry, before a paced read, between the polls of a
+/// long-running operation) goes through here: the options' sleeper when they bring one, so a
+/// sleeper the caller installs governs them all, otherwise the transport's `wait`, which the
 /// run's transport cuts short when the operator asks the run to stop.
 void pause(const RetryOptions& options, Transport& transport, std::chrono::milliseconds delay);
 

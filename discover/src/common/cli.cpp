@@ -24,6 +24,8 @@ constexpr const char* kFooter = R"(Examples:
       record the run's Azure traffic (secrets and tokens removed) for replay
   kx-discover --replay run.cassette.json discovery.yaml
       replay a recording: no network and no credentials needed
+  kx-discover --learned-routes --json report.json discovery.yaml
+      also the routes each VPN and ExpressRoute gateway learned (a role beyond Reader)
   kx-discover --arm-endpoint http://127.0.0.1:8080 --login-endpoint http://127.0.0.1:8080/ discovery.yaml
       talk to a loopback Azure (kx-fake-arm serve)
 

@@ -10,6 +10,8 @@
 #include <tuple>
 #include <utility>
 
+#include "collab/text_compare.hpp"
+
 namespace kxdiscover {
 
 namespace {
@@ -135,6 +137,17 @@ using GroupKey = std::pair<std::string, std::string>;
 
 std::string orNone(const std::optional<std::string>& value) { return value.value_or("none"); }
 
+// Azure compares ids and names without regard to letter case, and answers one resource as
+// ".../resourceGroups/RG-App/..." or ".../resourcegroups/rg-app/..." depending on the API: items
+// are matched, and their aspects compared, on this folded form, so that a case-only difference
+// is never a change.
+std::string fold(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 // The last component of a resource id: the resource's name.
 std::string lastComponent(const std::string& id) { return id.substr(id.rfind('/') + 1); }
 
@@ -150,9 +163,9 @@ void addFindings(const Reader& r, const Json& o, const std::string& at, Group& g
       std::string text = r.textOr(*line, "text", path);
       r.text(*line, "logger", path);
       r.choice(*line, "level", path, {"trace", "debug", "info", "warning", "error", "critical"});
-      // A finding logged twice is still one finding.
-      if (std::find(seen.begin(), seen.end(), text) != seen.end()) continue;
-      seen.push_back(text);
+      // A finding logged twice is still one finding (also when its names came in another case).
+      if (std::find(seen.begin(), seen.end(), fold(text)) != seen.end()) continue;
+      seen.push_back(fold(text));
       group.items.push_back({subject, text, text, "", {}});
     }
   }
@@ -359,11 +372,13 @@ std::map<GroupKey, std::size_t> groupRanks(const std::vector<Group>& older,
   std::map<std::string, std::vector<std::string>> vnets;
   for (const auto* groups : {&newer, &older}) {
     for (const Group& g : *groups) {
-      if (std::find(subscriptions.begin(), subscriptions.end(), g.subscription) ==
+      const std::string subscription = fold(g.subscription);
+      if (std::find(subscriptions.begin(), subscriptions.end(), subscription) ==
           subscriptions.end())
-        subscriptions.push_back(g.subscription);
-      auto& names = vnets[g.subscription];
-      if (std::find(names.begin(), names.end(), g.vnet) == names.end()) names.push_back(g.vnet);
+        subscriptions.push_back(subscription);
+      auto& names = vnets[subscription];
+      if (std::find(names.begin(), names.end(), fold(g.vnet)) == names.end())
+        names.push_back(fold(g.vnet));
     }
   }
   std::map<GroupKey, std::size_t> ranks;
@@ -396,12 +411,12 @@ class ChangeList {
   void compared(const Pair& p) {
     const Item& was = *p.older;
     const Item& now = *p.newer;
-    if (was.id == now.id && was.name != now.name)
+    if (collab::ci_equal(was.id, now.id) && !collab::ci_equal(was.name, now.name))
       push(p, now, ChangeMark::Changed, "renamed", was.name, now.name);
     for (const auto& [aspect, value] : now.aspects) {
       const auto old = std::find_if(was.aspects.begin(), was.aspects.end(),
                                     [&](const auto& a) { return a.first == aspect; });
-      if (old != was.aspects.end() && old->second != value)
+      if (old != was.aspects.end() && !collab::ci_equal(old->second, value))
         push(p, now, ChangeMark::Changed, aspect, old->second, value);
     }
   }
@@ -438,7 +453,8 @@ void pairMovedPrefixes(std::map<PairKey, Pair>& pairs) {
     if ((item.subject != Subject::Route && item.subject != Subject::RefusedRoute) ||
         (p.older && p.newer))
       continue;
-    Candidates& c = buckets[{p.rank, item.subject, item.table, aspectOf(item, "next hop")}];
+    Candidates& c =
+        buckets[{p.rank, item.subject, fold(item.table), fold(aspectOf(item, "next hop"))}];
     (p.older ? c.gone : c.come).push_back(key);
   }
   for (const auto& [bucket, c] : buckets) {
@@ -500,10 +516,10 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   std::map<Key, Pair> pairs;
   auto collect = [&](const std::vector<Group>& groups, bool isNew) {
     for (const Group& g : groups) {
-      const std::size_t rank = ranks.at({g.subscription, g.vnet});
+      const std::size_t rank = ranks.at({fold(g.subscription), fold(g.vnet)});
       std::map<std::pair<Subject, std::string>, int> seen;
       for (const Item& item : g.items) {
-        std::string id = item.subject == Subject::Vnet ? "" : item.id;
+        std::string id = item.subject == Subject::Vnet ? "" : fold(item.id);
         // An identity given twice (a hand-edited report) still keeps both items.
         if (const int n = ++seen[{item.subject, id}]; n > 1) id += " #" + std::to_string(n);
         const Key key{rank, item.subject, std::move(id)};
@@ -529,7 +545,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   std::set<std::size_t> wholeVnets;
   std::set<std::pair<std::size_t, std::string>> wholeTables;
   for (const auto& [key, p] : pairs) {
-    const bool whole = !p.older || !p.newer || p.older->id != p.newer->id;
+    const bool whole = !p.older || !p.newer || !collab::ci_equal(p.older->id, p.newer->id);
     if (whole && std::get<1>(key) == Subject::Vnet) wholeVnets.insert(p.rank);
     if (whole && std::get<1>(key) == Subject::RouteTable)
       wholeTables.emplace(p.rank, std::get<2>(key));
@@ -537,7 +553,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   auto listed = [&](const Pair& p) {
     const Item& item = p.newer ? *p.newer : *p.older;
     if (item.subject != Subject::Vnet && wholeVnets.contains(p.rank)) return false;
-    return item.subject != Subject::Route || !wholeTables.contains({p.rank, item.table});
+    return item.subject != Subject::Route || !wholeTables.contains({p.rank, fold(item.table)});
   };
 
   ReportDiff diff{older.origin, newer.origin, {}};
@@ -548,7 +564,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
       changes.added(*p, *p->newer);
     } else if (!p->newer) {
       changes.removed(*p, *p->older);
-    } else if (p->older->subject != Subject::Vnet || p->older->id == p->newer->id) {
+    } else if (p->older->subject != Subject::Vnet || collab::ci_equal(p->older->id, p->newer->id)) {
       changes.compared(*p);
     } else if (p->older->id.empty()) {
       // A configured VNet Azure now has: say what it was before.

@@ -13,6 +13,11 @@
 // that Azure lost or gained shows with its status in the other report; a VNet or route table
 // that comes or goes is one change, what it holds is not listed again.
 //
+// Letter case never makes a change: Azure compares ids and names without it and spells one
+// resource's id differently from one API to the next (".../resourceGroups/RG-App/..." and
+// ".../resourcegroups/rg-app/..."), so identities, names, aspects and findings are all matched
+// case-blind.  A change is shown as the newer report spells it.
+//
 // The order is stable and does not depend on Azure's listing order: subscriptions and VNets as
 // the newer report lists them (then those only the older one has), within a group the VNet or
 // subscription itself, then peerings, subnets, the gateway, route tables, routes kept, routes

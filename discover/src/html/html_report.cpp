@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "html/html_learned_routes.hpp"
 #include "html/html_style.hpp"
 #include "html/html_text.hpp"
 #include "html/html_topology.hpp"
@@ -352,6 +353,7 @@ class Page {
     facts(vnet);
     subnets(s, v, vnet);
     peerings(vnet);
+    html::learnedRoutesPart(out_, vnet);
     routeTables(s, v, vnet);
     out_ += "</section>\n";
   }

@@ -24,7 +24,8 @@ a { color: #1565c0; }
 .none { color: var(--muted); font-style: italic; }
 .badge { display: inline-block; font-size: 12px; font-weight: 600; padding: 1px 8px;
          border-radius: 10px; vertical-align: middle; background: #e0f2f1; color: #00695c; }
-.badge.status-failed, .badge.status-interrupted { background: var(--alert-bg); color: var(--alert); }
+.badge.status-failed, .badge.status-interrupted,
+.badge.status-refused, .badge.status-timed_out { background: var(--alert-bg); color: var(--alert); }
 .badge.status-not_found, .badge.status-skipped { background: #eceff1; color: var(--muted); }
 nav.contents h2 { font-size: 15px; }
 nav.contents ul { margin: 0; padding-left: 18px; }

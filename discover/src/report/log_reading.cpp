@@ -24,7 +24,7 @@ bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-std::optional<std::string> ipOf(std::string_view text) {
+std::optional<std::string> noneAsAbsent(std::string_view text) {
   if (text == "None") return std::nullopt;
   return std::string(text);
 }
@@ -49,7 +49,7 @@ std::optional<RouteLine> parseRouteLine(std::string_view text) {
       if (rest.find_first_not_of(' ', at + type.size()) != ip) continue;
       std::string_view prefix = rest.substr(0, at);
       prefix.remove_suffix(prefix.size() - (prefix.find_last_not_of(' ') + 1));
-      return RouteLine{std::string(prefix), std::string(type), ipOf(rest.substr(ip))};
+      return RouteLine{std::string(prefix), std::string(type), noneAsAbsent(rest.substr(ip))};
     }
   }
   return std::nullopt;
@@ -111,7 +111,7 @@ GatewayReport gatewayOf(const CapturedLines& lines) {
     if (typeEnd == std::string_view::npos || !endsWith(text, ")")) continue;
     report.gateway = GatewayLine{
         std::string(text.substr(2, nameEnd - 2)),
-        std::string(text.substr(nameEnd + 1, typeEnd - nameEnd - 1)),
+        noneAsAbsent(text.substr(nameEnd + 1, typeEnd - nameEnd - 1)),
         std::string(text.substr(typeEnd + 2, text.size() - typeEnd - 3)),
     };
   }

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "collab/azure/http_message.hpp"
+#include "run/learned_routes.hpp"
 
 namespace kxdiscover {
 
@@ -41,6 +42,18 @@ void checkRunOptions(const RunOptions& options) {
   checkEndpoint("--login-endpoint", options.loginEndpoint);
   if (options.previous && !options.html)
     throw UsageError("--previous names the earlier report the HTML report (--html) compares with");
+  if (options.learnedRoutesTimeout && !options.learnedRoutes)
+    throw UsageError(
+        "--learned-routes-timeout limits the wait for the gateways' learned routes, which only "
+        "--learned-routes asks for");
+}
+
+collab::azure::OperationPolling learnedRoutesPolling(const RunOptions& options) {
+  collab::azure::OperationPolling polling;
+  polling.timeLimit = options.learnedRoutesTimeout
+                          ? std::chrono::seconds(*options.learnedRoutesTimeout)
+                          : kDefaultLearnedRoutesTimeout;
+  return polling;
 }
 
 }  // namespace kxdiscover

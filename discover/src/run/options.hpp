@@ -1,9 +1,12 @@
 #pragma once
 // The options of a discovery run and the exit statuses of the command.
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "collab/azure/arm_pipeline.hpp"
 
 namespace kxdiscover {
 
@@ -38,6 +41,10 @@ struct RunOptions {
   /// Only these subscriptions; all of account_info when empty.
   std::vector<std::string> subscriptions;
   bool quiet = false;
+  /// Ask each VPN and ExpressRoute gateway for the routes it learned (--learned-routes)...
+  bool learnedRoutes = false;
+  /// ...and wait this many seconds at most for each (--learned-routes-timeout).
+  std::optional<unsigned> learnedRoutesTimeout;
   /// Worker processes that discover VNets (and subscriptions) side by side (--jobs).
   std::optional<unsigned> jobs;
   /// Each distinct listing page is fetched from Azure once in the run and answered from that
@@ -62,5 +69,8 @@ class UsageError : public std::runtime_error {
 /// tokens nowhere else in clear text).
 /// @throws UsageError naming the option.
 void checkRunOptions(const RunOptions& options);
+
+/// How the gateways' learned routes are waited for: the time limit of `options`.
+collab::azure::OperationPolling learnedRoutesPolling(const RunOptions& options);
 
 }  // namespace kxdiscover

@@ -22,9 +22,10 @@ OutputPaths commandLineFiles(const RunOptions& options);
 /// @throws OutputPathError when a log file is the same file as another input or output.
 void addLogFiles(OutputPaths& files, const RunOutputs& outputs);
 
-/// Why a name of the configuration cannot name a Terraform folder or file, for the first one
-/// that cannot, or absent: each account's folder name (`account_name` with `account_folder`
-/// "name", the subscription id otherwise) and each configured VNet's name (+ ".tfvars").
+/// Why a name of the configuration cannot name a Terraform folder, for the first one that
+/// cannot, or absent: each account's folder name (`account_name` with `account_folder`
+/// "name", the subscription id otherwise).  A VNet's name is checked where its file is
+/// written: one that cannot name a file fails that VNet alone.
 std::optional<std::string> terraformNameProblem(const collab::Json& data,
                                                 const std::vector<const collab::Json*>& accounts);
 
