@@ -82,7 +82,7 @@ AtomicFile::AtomicFile(fs::path path) : path_(std::move(path)) {
       kxdiscover::fail(path_, "cannot create folder " + target.parent_path().string(), ec.value());
   }
   target_ = target;
-  temporary_ = target.string() + ".tmp-" + std::to_string(::getpid());
+  temporary_ = stagedPath(path_, ::getpid());
   // Registered before it exists: a signal handler that removes a file not made yet is harmless.
   registration_.emplace(temporary_);
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
@@ -118,12 +118,16 @@ void AtomicFile::write(std::string_view content) {
   }
 }
 
-void AtomicFile::commit() {
+int AtomicFile::close() {
   // A device or FIFO has taken everything already; a file is flushed to disk first.
   if (!temporary_.empty() && ::fsync(fd_) != 0) fail(errno);
   const int fd = fd_;
   fd_ = -1;
-  int error = ::close(fd) != 0 && errno != EINTR ? errno : 0;
+  return ::close(fd) != 0 && errno != EINTR ? errno : 0;
+}
+
+void AtomicFile::commit() {
+  int error = close();
   if (error == 0 && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0)
     error = errno;
   if (error != 0) {
@@ -132,10 +136,45 @@ void AtomicFile::commit() {
   }
 }
 
+bool AtomicFile::stage() {
+  if (const int error = close(); error != 0) {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    kxdiscover::fail(path_, "writing failed", error);
+  }
+  return !temporary_.empty();
+}
+
 void writeFileAtomically(const fs::path& path, std::string_view content) {
   AtomicFile file(path);
   file.write(content);
   file.commit();
+}
+
+fs::path stagedPath(const fs::path& path, pid_t pid) {
+  return followLinks(path).string() + ".tmp-" + std::to_string(pid);
+}
+
+bool writeFileStaged(const fs::path& path, std::string_view content) {
+  AtomicFile file(path);
+  file.write(content);
+  return file.stage();
+}
+
+void placeStaged(const fs::path& path, pid_t pid) {
+  const fs::path staged = stagedPath(path, pid);
+  if (::rename(staged.c_str(), followLinks(path).c_str()) != 0) {
+    const int error = errno;
+    ::unlink(staged.c_str());
+    fail(path, "cannot put " + staged.string() + " in place", error);
+  }
+}
+
+void discardStaged(const fs::path& path, pid_t pid) noexcept {
+  try {
+    ::unlink(stagedPath(path, pid).c_str());
+  } catch (...) {
+    // A link that cannot be followed: nothing was written through it.
+  }
 }
 
 }  // namespace kxdiscover

@@ -1,6 +1,8 @@
 #pragma once
 // The command's output files (report, page, cassette, Terraform files): whole or absent, and
 // never a replaced device.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -25,6 +27,22 @@ namespace kxdiscover {
 ///         regular `path` is then left as it was.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view content);
 
+/// A file one process writes and another puts in place: a worker process's Terraform file,
+/// which counts only once its parent accepts the worker's result.
+///
+/// `writeFileStaged` writes `content` as `writeFileAtomically` does but leaves it, flushed to
+/// disk, under its temporary name beside the file `path` names (`stagedPath(path, getpid())`),
+/// and answers true; a device or FIFO is written into as it is (nothing to put in place), and
+/// it answers false.  `placeStaged` then renames the file staged by process `pid` over the
+/// one `path` names, and `discardStaged` removes it (or the part of it written when the
+/// process died).
+/// @throws std::runtime_error as `writeFileAtomically`.
+bool writeFileStaged(const std::filesystem::path& path, std::string_view content);
+std::filesystem::path stagedPath(const std::filesystem::path& path, pid_t pid);
+/// @throws std::runtime_error naming `path` when the staged file cannot be put in place.
+void placeStaged(const std::filesystem::path& path, pid_t pid);
+void discardStaged(const std::filesystem::path& path, pid_t pid) noexcept;
+
 /// The same for a file written piece by piece (one too large to hold whole): `commit()` puts it
 /// in place; destroyed uncommitted, it removes its temporary file and leaves `path` as it was.
 /// (A device or FIFO is written into piece by piece as it comes.)
@@ -40,9 +58,15 @@ class AtomicFile {
   void write(std::string_view content);
   /// @throws std::runtime_error as `writeFileAtomically`.
   void commit();
+  /// Flushes the file to disk and leaves it under its temporary name (writeFileStaged); false
+  /// for a device or FIFO, which took everything already.
+  /// @throws std::runtime_error as `writeFileAtomically`.
+  bool stage();
 
  private:
   [[noreturn]] void fail(int error);
+  /// Flushes (a file) and closes; the error, 0 when none.
+  int close();
 
   std::filesystem::path path_;
   /// The file `path_` names, its links followed, and the temporary file beside it; both empty

@@ -425,8 +425,8 @@ void DiscoveryRun::vnetSteps(const Json& account, const az::AzureCredential& cre
   figures_.routesRefused += refused.size();
 }
 
-std::string DiscoveryRun::writeTerraform(const Json& account, const std::string& subscriptionId,
-                                         const std::string& vnetName, const std::string& hcl) {
+std::string DiscoveryRun::terraformPath(const Json& account, const std::string& subscriptionId,
+                                        const std::string& vnetName) const {
   // The configured names were checked before the run (run_files.hpp); these come from Azure
   // (or a replay) and from the subscription record, and are checked again where they are used.
   // Azure VNet names hold letters, digits, "_", "." and "-" only: anything else in a file name
@@ -449,8 +449,16 @@ std::string DiscoveryRun::writeTerraform(const Json& account, const std::string&
         "': " + fileNameProblem(name).value_or("it does not start with it"));
   // A variable-definitions file per VNet: "route_tables = {...}" is the value of the spoke
   // module's route_tables variable, given to Terraform with -var-file.
-  const std::string path = folder + "/" + vnetName + std::string(kTerraformExtension);
-  writeFileAtomically(path, hcl);
+  return folder + "/" + vnetName + std::string(kTerraformExtension);
+}
+
+std::string DiscoveryRun::writeTerraform(const Json& account, const std::string& subscriptionId,
+                                         const std::string& vnetName, const std::string& hcl) {
+  const std::string path = terraformPath(account, subscriptionId, vnetName);
+  if (!stageTerraform_)
+    writeFileAtomically(path, hcl);
+  else if (writeFileStaged(path, hcl))
+    stagedTerraform_.push_back(path);
   terraformFiles_.push_back(path);
   return path;
 }

@@ -70,7 +70,7 @@ WorkerPool::~WorkerPool() {
   ::sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
-void WorkerPool::start(std::size_t task, const std::function<int()>& body) {
+pid_t WorkerPool::start(std::size_t task, const std::function<int()>& body) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0)
     throw std::runtime_error(std::string("cannot start a worker: ") + std::strerror(errno));
@@ -103,6 +103,7 @@ void WorkerPool::start(std::size_t task, const std::function<int()>& body) {
   }
   ::close(ends[1]);
   workers_.push_back(Worker{pid, ends[0], task});
+  return pid;
 }
 
 WorkerPool::Ended WorkerPool::reap(const Worker& worker) {
@@ -122,6 +123,7 @@ void WorkerPool::dieOf(int signal) {
   for (const Worker& worker : workers_) ::kill(worker.pid, kEndWorkerSignal);
   for (const Worker& worker : workers_) reap(worker);
   workers_.clear();
+  if (beforeDying_) beforeDying_();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
   std::signal(signal, SIG_DFL);

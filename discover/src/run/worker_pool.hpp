@@ -52,8 +52,13 @@ class WorkerPool {
 
   /// Forks a worker for `task` that runs `body` and exits with what it returns (or 70 when it
   /// throws).  `body` runs with the worker's stop handlers installed and signals let through.
+  /// Answers the worker's process id.
   /// @throws std::runtime_error when the process cannot be made.
-  void start(std::size_t task, const std::function<int()>& body);
+  pid_t start(std::size_t task, const std::function<int()>& body);
+
+  /// What the parent does on a second signal once its workers are gone, before it dies: remove
+  /// what the workers left outside the shared folder (their staged files).  Must not throw.
+  void beforeDying(std::function<void()> cleanup) { beforeDying_ = std::move(cleanup); }
 
   /// Waits until at least one worker ended or a stop signal arrived, and answers the workers
   /// that ended (none after a signal alone).  Answers at once when no worker runs.
@@ -77,6 +82,7 @@ class WorkerPool {
   sigset_t previousMask_{};
   int signalFd_ = -1;
   bool stopping_ = false;
+  std::function<void()> beforeDying_;
 };
 
 }  // namespace kxdiscover
