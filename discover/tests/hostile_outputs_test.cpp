@@ -179,6 +179,50 @@ TEST_F(DiscoverTest, AnEchoedTokenOrSecretReachesNoOutput) {
   EXPECT_GE(expectNoSecretOrToken(dir_, r, secrets), 8u);
 }
 
+TEST_F(DiscoverTest, ALearnedRoutesFailureFromAzureIsEscapedAndRedactedEverywhere) {
+  // The gateways refuse the request with a code that holds a forged log line, quoting the
+  // bearer token back.
+  fakearm::Fault refused;
+  refused.operation = "virtualNetworkGateways.getLearnedRoutes";
+  refused.times = 0;
+  refused.status = 400;
+  refused.code = "Bad\n" + kForgedLine + "-LEARNED\x1b[2J";
+  refused.echoRequest = true;
+  serve();
+  server_->addFault(refused);
+  const ProgramResult r =
+      run({"--learned-routes", "--json", "report.json", "--html", "report.html", "discovery.yaml"});
+  ASSERT_EQ(r.status, 0) << r.err;  // learned routes never fail the run
+
+  static const std::regex forged(R"(^\S+ \S+ \[\w+\] +\*\*Error\*\* FORGED)");
+  for (const char* log : {"out/log/kx.log", "out/log/kx.alert.log"}) {
+    SCOPED_TRACE(log);
+    const std::string text = readFile(path(log));
+    EXPECT_EQ(rawControls(text), "");
+    EXPECT_NE(text.find("not read: "), std::string::npos);
+    EXPECT_NE(text.find("Bad\\n" + kForgedLine + "-LEARNED\\x1B[2J"), std::string::npos);
+    EXPECT_NE(text.find("Bearer REDACTED"), std::string::npos);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+      EXPECT_FALSE(std::regex_search(line, forged)) << line;
+  }
+  // The report keeps Azure's text as it came, the token redacted; its findings are the log's.
+  const Json rep = report();
+  EXPECT_EQ(reportProblems(path("report.json")), "");
+  const Json& hub = rep["subscriptions"][0]["vnets"][0];
+  ASSERT_EQ(hub["learned_routes"].size(), 1u) << hub.dump(1);
+  EXPECT_EQ(hub["learned_routes"][0]["status"], "failed");
+  const std::string message = hub["learned_routes"][0]["message"];
+  EXPECT_NE(message.find("Bad\n" + kForgedLine), std::string::npos) << message;
+  EXPECT_NE(message.find("Bearer REDACTED"), std::string::npos) << message;
+  ASSERT_EQ(hub["errors"].size(), 1u) << hub["errors"].dump(1);
+  EXPECT_NE(hub["errors"][0]["text"].get<std::string>().find("Bad\\n"), std::string::npos);
+  EXPECT_EQ(rawControls(readFile(path("report.html")), /*overrides=*/true), "");
+  std::vector<std::string> secrets;
+  for (const auto& [variable, secret] : kSecrets) secrets.push_back(secret);
+  EXPECT_GE(expectNoSecretOrToken(dir_, r, secrets), 6u);
+}
+
 TEST_F(DiscoverTest, WhatWouldReplaceAnInputOrLeaveItsFolderIsRefusedBeforeTheRun) {
   serve();
   const std::string config = readFile(path("discovery.yaml"));
