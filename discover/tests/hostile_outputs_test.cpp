@@ -339,6 +339,7 @@ TEST_F(DiscoverTest, ASignalCutsEveryWaitShort) {
     const char* what;
     fakearm::Fault fault;
     int signal;
+    bool learnedRoutes = false;  // the wait between the polls of a gateway's learned routes
   };
   fakearm::Fault throttled;  // Azure asks for a wait of 100 s before the retry
   throttled.operation = "routeTables.listAll";
@@ -351,22 +352,32 @@ TEST_F(DiscoverTest, ASignalCutsEveryWaitShort) {
   slow.nth = 2;
   slow.action = fakearm::Fault::Action::Delay;
   slow.delay = std::chrono::minutes(5);
-  const Case cases[] = {{"Retry-After", throttled, SIGINT}, {"slow answer", slow, SIGTERM}};
+  const Case cases[] = {{"Retry-After", throttled, SIGINT},
+                        {"slow answer", slow, SIGTERM},
+                        // Azure answers the learned routes after 100 s only.
+                        {"learned routes' poll", {}, SIGINT, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all(path("out"));
-    serve();
-    server_->addFault(c.fault);
-    Program program(dir_, arguments({"--json", "report.json", "discovery.yaml"}), kSecrets);
-    // Signalled once the run is inside the wait: its retry line logged, or its request held.
+    fakearm::ServerOptions options;
+    options.learnedRoutesAtOnce = false;
+    options.learnedRoutesPendingPolls = -1;
+    options.learnedRoutesRetryAfterSeconds = 100;
+    serve(options);
+    if (!c.learnedRoutes) server_->addFault(c.fault);
+    std::vector<std::string> args{"--json", "report.json", "discovery.yaml"};
+    if (c.learnedRoutes) args.insert(args.begin(), "--learned-routes");
+    Program program(dir_, arguments(args), kSecrets);
+    // Signalled once the run is inside the wait: its request held, or answered with the wait
+    // (the parent logs a worker's lines only once the worker is done).
     const bool slowAnswer = c.fault.action == fakearm::Fault::Action::Delay;
+    const std::string asked =
+        c.learnedRoutes ? "virtualNetworkGateways.getLearnedRoutes" : c.fault.operation;
     for (int i = 0; i < 1200; ++i) {
-      if (slowAnswer
-              ? server_->delayedNow() == 1
-              : readFile(path("out/log/kx.log")).find("retrying in 100.0 s") != std::string::npos)
-        break;
+      if (slowAnswer ? server_->delayedNow() == 1 : server_->operationCount(asked) >= 1) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the wait
     ::kill(program.pid(), c.signal);
     // Far less than the wait: the signal ended it.
     const std::optional<ProgramResult> r = program.waitAtMost(std::chrono::seconds(60));
