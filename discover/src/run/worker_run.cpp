@@ -60,6 +60,9 @@ class DiscoveryRun::Workers {
   Workers(DiscoveryRun& run, WorkerPool& pool, const RunOptions& workerOptions,
           const std::vector<const Json*>& accounts)
       : run_(run), pool_(pool), options_(workerOptions), accounts_(accounts) {}
+  ~Workers() { pool_.beforeDying(nullptr); }
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
 
   void runAll();
 
