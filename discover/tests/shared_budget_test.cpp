@@ -2,7 +2,7 @@
 // (none of their updates lost, one killed inside the lock holding up nobody); four processes of
 // one principal, each with its own session on the run's shared folder, meeting no throttling
 // from kx-fake-arm serving Azure's budgets in small; and the command itself with four worker
-// processes meeting none either.
+// processes meeting none either; a stop ending a wait for the budget at once.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,9 +16,13 @@
 #include "collab/azure/arm_pipeline.hpp"
 #include "collab/azure/azure_credential.hpp"
 #include "collab/azure/curl_transport.hpp"
+#include "collab/azure/transport.hpp"
 #include "discover_fixture.hpp"
 #include "fakearm/estate_generator.hpp"
 #include "run/budget_ledger.hpp"
+#include "run/budget_transport.hpp"
+#include "run/counting_transport.hpp"
+#include "run/request_scope.hpp"
 #include "run/session.hpp"
 #include "served_program.hpp"
 
@@ -241,6 +245,57 @@ TEST_F(SharedBudgetTest, FourWorkersOfTheCommandMeetNoThrottling) {
   EXPECT_GT(queries, 8u * 3 / 2);
   const Json rep = report();
   EXPECT_EQ(rep["summary"]["vnets_discovered"], params.configuredVnets) << rep["summary"];
+}
+
+// Answers every request at once, reporting an empty read bucket.
+class EmptyBucket final : public az::Transport {
+ public:
+  az::HttpResponse send(const az::HttpRequest&) override {
+    ++sent;
+    az::HttpResponse response;
+    response.status = 200;
+    response.headers.add("x-ms-ratelimit-remaining-subscription-reads", "0");
+    response.body = "{}";
+    return response;
+  }
+  int sent = 0;
+};
+
+TEST(BudgetTransport, AStopEndsABudgetWaitAndGivesItsShareBack) {
+  // The stack the session builds: budgets over the run's transport, which ends waits on a stop.
+  // The bucket refills so slowly that a wait not ended would outlast the test's time limit.
+  const std::string subscription = "5e4d3c2b-1a09-4f8e-9d7c-6b5a4f3e2d1c";
+  az::HttpRequest read;
+  read.method = "GET";
+  read.url = "http://127.0.0.1:1/subscriptions/" + subscription + "/resourcegroups?api-version=1";
+  read.headers.set("Authorization", "Bearer not-a-real-token");
+  const std::uint64_t key = stableHash("reads|" + subscription + "|");
+  const struct {
+    const char* how;
+    std::function<az::HttpResponse(az::Transport&)> send;
+  } ways[] = {
+      {"send", [&](az::Transport& t) { return t.send(read); }},
+      {"start, then finish", [&](az::Transport& t) { return t.start(read)->finish(); }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.how);
+    auto bucket = std::make_shared<EmptyBucket>();
+    bool stop = false;
+    auto run = std::make_shared<CountingTransport>(
+        bucket, [&] { return stop; }, nullptr);
+    auto ledger = std::make_shared<BudgetLedger>();
+    BudgetOptions options;
+    options.reads.refillPerSecond = 0.001;
+    auto budgets =
+        std::make_shared<BudgetTransport>(run, ledger, std::make_shared<PrincipalBook>(), options);
+    // The first read goes and learns that the bucket is empty.
+    EXPECT_EQ(way.send(*budgets).status, 200);
+    stop = true;
+    EXPECT_THROW(way.send(*budgets), az::TransportError);
+    EXPECT_EQ(bucket->sent, 1) << "a read went out past the budget";
+    ASSERT_TRUE(ledger->find(key));
+    EXPECT_EQ(ledger->find(key)->outstanding, 0) << "the stopped read kept its share";
+  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "run/budget_transport.hpp"
 
-#include <thread>
 #include <utility>
 
 #include "collab/log.hpp"
@@ -99,7 +98,7 @@ void BudgetTransport::waitUntil(SteadyTime when, const az::HttpRequest& request)
   if (options_.sleeper) {
     options_.sleeper(wait);
   } else {
-    std::this_thread::sleep_for(wait);
+    inner_->wait(wait);
   }
 }
 
@@ -123,7 +122,14 @@ az::HttpResponse BudgetTransport::send(const az::HttpRequest& request) {
     principals_->learn(request, response);
     return response;
   }
-  waitUntil(take(share), request);
+  const SteadyTime when = take(share);
+  try {
+    waitUntil(when, request);
+  } catch (...) {
+    // Stopped while waiting: the request is never sent.
+    giveBackShare(share);
+    throw;
+  }
   return settled(share, [&] { return inner_->send(request); });
 }
 
@@ -159,8 +165,9 @@ class BudgetTransport::DeferredSend final : public az::PendingSend {
     if (!sent_) owner_->giveBackShare(share_);
   }
   az::HttpResponse finish() override {
-    sent_ = true;
+    // Stopped while waiting, the request is never sent and the destructor gives its share back.
     owner_->waitUntil(when_, request_);
+    sent_ = true;
     return owner_->settled(share_, [&] { return owner_->inner_->send(request_); });
   }
 

@@ -27,8 +27,8 @@ namespace kxdiscover {
 struct BudgetOptions {
   ReadBudgetRules reads;
   QueryQuotaRules queries;
-  /// Every wait goes through this (empty: the thread sleeps), so that whatever cuts the
-  /// pipeline's waits short on a stop cuts these short too.
+  /// Every wait goes through this (empty: the inner transport's `wait`, which the run's
+  /// transport ends on a stop, as it ends the client layer's own waits).
   collab::azure::Sleeper sleeper;
   /// Empty: the steady clock.
   std::function<SteadyTime()> clock;
@@ -45,6 +45,8 @@ class BudgetTransport final : public collab::azure::Transport,
   std::unique_ptr<collab::azure::PendingSend> start(
       const collab::azure::HttpRequest& request) override;
   bool offline() const noexcept override { return inner_->offline(); }
+  /// The client layer's waits go down the stack, to the transport that ends them on a stop.
+  void wait(std::chrono::milliseconds delay) override { inner_->wait(delay); }
 
  private:
   /// The budget a request draws on: its kind and the ledger key; kind None for the others.
@@ -70,6 +72,8 @@ class BudgetTransport final : public collab::azure::Transport,
   /// Gives back the share of a request never sent.
   void giveBackShare(const Share& share);
   /// Waits through the sleeper until `when`.
+  /// @throws what the wait throws when the run is stopped (the share is then the caller's to
+  ///         give back).
   void waitUntil(SteadyTime when, const collab::azure::HttpRequest& request) const;
   SteadyTime now() const;
 

@@ -62,7 +62,8 @@ class AzureSession {
   bool snapshot() const noexcept { return snapshot_ != nullptr; }
   /// Requests of this process answered from the snapshot instead of Azure.
   std::size_t snapshotAnswers() const { return snapshot_ ? snapshot_->answered() : 0; }
-  /// Writes the cassette when recording; does nothing otherwise.
+  /// Writes the cassette (as every output of the command: atomic_file.hpp) when recording;
+  /// does nothing otherwise.
   /// @throws std::runtime_error when the file cannot be written.
   void saveCassette();
 
@@ -72,6 +73,7 @@ class AzureSession {
   /// The snapshot's pages when no shared folder was given: removed with the session.
   std::optional<std::filesystem::path> privateFolder_;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
+  std::string recordPath_;
   std::shared_ptr<CountingTransport> counter_;
   std::shared_ptr<SnapshotTransport> snapshot_;
 };

@@ -18,6 +18,7 @@
 // Placed above the recorder, the counter and the budgets: a cassette holds what was really
 // fetched, the request count counts it, and only real requests spend budget.
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 
@@ -37,6 +38,7 @@ class SnapshotTransport final : public collab::azure::Transport {
   std::unique_ptr<collab::azure::PendingSend> start(
       const collab::azure::HttpRequest& request) override;
   bool offline() const noexcept override { return inner_->offline(); }
+  void wait(std::chrono::milliseconds delay) override { inner_->wait(delay); }
 
   /// Requests of this process answered from the snapshot rather than Azure.
   std::size_t answered() const noexcept { return answered_; }

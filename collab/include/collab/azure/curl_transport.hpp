@@ -23,6 +23,7 @@
 // DNS cache and TLS session cache.  The pool is created on first use and released at process
 // exit; it caches connections only, never any Azure object, token or client.
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,10 @@ struct CurlTransportOptions {
   std::chrono::seconds lowSpeedTime{60};
   /// Ask for gzip/deflate/br responses (decoded transparently).
   bool acceptCompressed = true;
+  /// Asked while a transfer waits for the network (at least every 100 ms when set): true
+  /// abandons the transfer, which then fails with a `TransportError` that is not retryable.
+  /// The run sets it so that Ctrl-C cuts a slow answer short.
+  std::function<bool()> stop;
 };
 
 class COLLAB_EXPORT CurlTransport final : public Transport {
