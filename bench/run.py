@@ -10,7 +10,10 @@ kx-fake-arm, serves it on 127.0.0.1 and measures:
     (kx-fetch-floor), and the ratio of the two;
   * the route-table listing against its own fetch floor, and the micro-benchmarks
     (Pathbook::add, HCL rendering, page parsing), from the Google Benchmarks' JSON output;
-  * with --throttled, a run needing about 2,000 reads against Azure's read budget.
+  * with --throttled, a run needing about 2,000 reads against Azure's read budget;
+  * with --latency, runs against a distant Azure (100 ms per request, Azure's read budget and
+    Resource Graph quota): --jobs 1 (when the command has it), the default and --snapshot,
+    each against the floors the two budgets impose.
 
 Each figure is the median of --repeat runs.  Prints one table and exits 0; writes nothing into
 the repository outside its build folder (the estate and every run's output live in a temporary
@@ -48,7 +51,13 @@ THROTTLED = ["--reference", "--configured-vnets", "35"]
 THROTTLED_QUICK = ["--reference", "--vnets", "200", "--route-tables", "400",
                    "--configured-vnets", "40"]
 READ_BUDGET, REFILL = 250, 25
-CASES = ["whole", "listing", "throttled"]
+# The latency case: the reference estate with about 40 configured VNets (--quick: the quick
+# estate with 20), every answer 100 ms away, Azure's read budget and Resource Graph quota.
+LATENCY = ["--reference", "--configured-vnets", "40"]
+LATENCY_QUICK = QUICK
+LATENCY_MS = 100
+GRAPH_QUOTA, GRAPH_WINDOW = 15, 5
+CASES = ["whole", "listing", "throttled", "latency"]
 
 
 class BenchError(Exception):
@@ -198,8 +207,9 @@ def run_measured(command, cwd, env, stderr_path):
     return usage["wall"], usage["cpu"], usage["rss"]
 
 
-def discover(programs, server, config, secrets, folder, index):
-    """One whole discovery run; returns its figures and the requests it sent."""
+def discover(programs, server, config, secrets, folder, index, extra=()):
+    """One whole discovery run (with `extra` options); returns its figures and the requests it
+    sent."""
     cwd = folder / f"run-{index}"
     cwd.mkdir(parents=True)
     env = dict(os.environ, **secrets)
@@ -208,7 +218,7 @@ def discover(programs, server, config, secrets, folder, index):
     wall, cpu, rss = run_measured(
         [str(programs["kx-discover"]), "--arm-endpoint", server.url, "--login-endpoint",
          server.url + "/", "--data-dir", str(ROOT / "data"), "--json", str(report), "--quiet",
-         str(config)],
+         *extra, str(config)],
         cwd, env, cwd / "stderr.txt")
     sent = server.requests()[before:]
     summary = json.loads(report.read_text())["summary"]
@@ -474,6 +484,71 @@ def throttled(programs, args, work, table):
     table.add("throttled: 429 answers", refused, "", "0", refused == 0)
 
 
+def accepts_option(program, option):
+    """Whether the command's --help lists `option`."""
+    result = subprocess.run([str(program), "--help"], capture_output=True, text=True)
+    return re.search(r"(^|\s)" + re.escape(option) + r"\b", result.stdout) is not None
+
+
+def budget_floors(sent):
+    """The floors the two budgets impose on a request sequence: subscription reads beyond the
+    first bucket at the refill rate, and Resource Graph queries at the quota's rate."""
+    reads = sum(1 for r in sent if r["method"] == "GET" and r["target"].startswith("/subscriptions/")
+                and r["status"] != 429)
+    queries = sum(1 for r in sent if r["operation"] == "resourceGraph" and r["status"] != 429)
+    return reads, queries, max(0, reads - READ_BUDGET) / REFILL, queries / (GRAPH_QUOTA / GRAPH_WINDOW)
+
+
+def latency(programs, args, work, table):
+    options = LATENCY_QUICK if args.quick else LATENCY
+    folder = work / "latency"
+    estate, config, secrets = generate(programs["kx-fake-arm"], options, folder / "estate")
+    modes = [("--jobs 1", ["--jobs", "1"])] if accepts_option(programs["kx-discover"], "--jobs") \
+        else []
+    if not modes:
+        log("latency: kx-discover has no --jobs; measuring the default and --snapshot only")
+    modes += [("default", []), ("--snapshot", ["--snapshot"])]
+    requests = {}
+    runs = 0
+    for label, extra in modes:
+        walls, rss, refused = [], [], 0
+        for i in range(args.latency_repeat):
+            # A fresh server for each: every run starts with full budgets, as the floors assume.
+            server = Server(programs["kx-fake-arm"], estate, folder / f"requests-{runs}.jsonl",
+                            ["--latency-ms", str(LATENCY_MS), "--read-budget", str(READ_BUDGET),
+                             "--refill", str(REFILL), "--graph-quota", str(GRAPH_QUOTA),
+                             "--graph-window", str(GRAPH_WINDOW)])
+            try:
+                log(f"latency: discovery run {i + 1} of {args.latency_repeat}, {label} "
+                    f"({LATENCY_MS} ms per request; minutes)")
+                figures, sent = discover(programs, server, config, secrets, folder, runs, extra)
+            finally:
+                server.stop()
+            runs += 1
+            walls.append(figures["wall"])
+            rss.append(figures["rss"])
+            refused = max(refused, sum(1 for r in sent if r["status"] == 429))
+        reads, queries, read_floor, graph_floor = budget_floors(sent)
+        floor = max(read_floor, graph_floor)
+        wall = statistics.median(walls)
+        requests[label] = len(sent)
+        prefix = f"latency, {label}:"
+        table.add(f"{prefix} requests (reads / Resource Graph)", len(sent),
+                  f"({reads:,} / {queries:,})")
+        table.add(f"{prefix} wall time", wall, "s", digits=1)
+        table.add(f"{prefix} peak RSS", statistics.median(rss) / MIB, "MiB", digits=1)
+        table.add(f"{prefix} floors (reads / Resource Graph)", read_floor, "s",
+                  f"/ {graph_floor:.1f} s", digits=1)
+        if label == "--jobs 1":
+            table.add(f"{prefix} wall / larger floor", ratio(wall, floor), "x")
+        else:
+            table.add(f"{prefix} wall / larger floor", ratio(wall, floor), "x", "<= 1.2",
+                      at_most(ratio(wall, floor), 1.2))
+        table.add(f"{prefix} 429 answers (most in a run)", refused, "", "0", refused == 0)
+    fewer = ratio(requests["default"], requests["--snapshot"])
+    table.add("latency: requests, default / --snapshot", fewer, "x", ">= 5", at_least(fewer, 5))
+
+
 def machine():
     model = "unknown CPU"
     try:
@@ -493,24 +568,29 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--repeat", type=int,
                         help="runs per figure, of which the median is shown (default 3, 1 with "
-                             "--quick)")
+                             "--quick and for the latency case)")
     parser.add_argument("--quick", action="store_true",
                         help="a tenth of the reference estate, one run per figure: a try")
     parser.add_argument("--throttled", action="store_true",
                         help="also the throttled case (about 90 s)")
+    parser.add_argument("--latency", action="store_true",
+                        help="also the latency case (several minutes)")
     parser.add_argument("--only", action="append", choices=CASES,
                         help="run only this case (repeatable); default: whole and listing, "
-                             "and throttled with --throttled")
+                             "throttled with --throttled, latency with --latency")
     parser.add_argument("--build-dir", type=Path, default=ROOT / "build" / "default",
                         help="optimised build with benchmarks (default: build/default)")
     parser.add_argument("--no-build", action="store_true", help="use the build as it is")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = parser.parse_args()
+    # A latency run takes minutes: once per mode unless --repeat asks for more.
+    args.latency_repeat = args.repeat or 1
     if args.repeat is None:
         args.repeat = 1 if args.quick else 3
     if args.repeat < 1:
         parser.error("--repeat must be at least 1")
-    cases = set(args.only or ["whole", "listing"] + (["throttled"] if args.throttled else []))
+    cases = set(args.only or ["whole", "listing"] + (["throttled"] if args.throttled else [])
+                + (["latency"] if args.latency else []))
     if not shutil.which("curl"):
         parser.error("curl is needed for the curl floor (scripts/setup-deps.sh installs it)")
 
@@ -525,6 +605,8 @@ def main():
                 listing_and_micro(programs, args, table)
             if "throttled" in cases:
                 throttled(programs, args, work, table)
+            if "latency" in cases:
+                latency(programs, args, work, table)
         finally:
             if args.keep:
                 log(f"kept {work}")
@@ -536,8 +618,9 @@ def main():
 
     estate = "quick estate (200 VNets, 400 route tables x 25, 20 configured)" if args.quick \
         else "reference estate (2,000 VNets, 4,000 route tables x 25, 200 configured x 8 subnets)"
+    latency_runs = f" (latency: {args.latency_repeat} per mode)" if "latency" in cases else ""
     print(f"\nkx benchmarks, {', '.join(c for c in CASES if c in cases)}: {estate}; "
-          f"median of {args.repeat} run(s)")
+          f"median of {args.repeat} run(s){latency_runs}")
     print(f"machine: {machine()}")
     print(f"build: {args.build_dir}\n")
     table.print()

@@ -176,6 +176,33 @@ class Program {
   pid_t pid_ = -1;
 };
 
+/// Every file under `folder`, by its path relative to it, with its bytes.
+inline std::map<std::string, std::string> filesUnder(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file())
+      files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
+  }
+  return files;
+}
+
+/// The children of process `parent`, from /proc.
+inline std::vector<pid_t> childrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string stat = readFile(entry.path() / "stat");
+    // "pid (comm) state ppid ...": the command name may hold spaces, so read after its ')'.
+    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+    std::string state;
+    pid_t ppid = 0;
+    if (rest >> state >> ppid && ppid == parent) children.push_back(std::stoi(name));
+  }
+  return children;
+}
+
 /// A fault that holds back requests of `operation` by `delay`: the `nth` matching one and
 /// `times` in a row from it (0: all that follow).
 inline fakearm::Fault delayFault(const std::string& operation, int nth, int times,

@@ -286,7 +286,12 @@ Json sampleReport() {
   };
   return reportAround(Json::array({subscription(kSubA, "prod", {hub, spoke1, spoke2, missing}),
                                    subscription(kSubB, "dev", {spokeX})}),
-                      {{"alerts", 4}, {"errors", 0}, {"seconds", 1.5}}, "x.yaml");
+                      {{"alerts", 4},
+                       {"errors", 0},
+                       {"mode", "snapshot"},
+                       {"snapshot_answers", 3},
+                       {"seconds", 1.5}},
+                      "x.yaml");
 }
 
 // The picture (the <svg> element) of subscription s, from 0.
@@ -609,6 +614,7 @@ TEST_F(DiscoverTest, HtmlCommandTellsWhyAFileIsNoReport) {
       {"name.json", "/subscriptions/0/vnets/1/name", 5},
       {"status.json", "/subscriptions/0/vnets/0/status", "exploded"},
       {"count.json", "/summary/alerts", "4"},
+      {"mode.json", "/summary/mode", "cached"},
       {"list.json", "/subscriptions/1/vnets", Json::object()},
       {"state.json", "/subscriptions/0/vnets/0/peerings/0/state", Json::array({1})},
   };
@@ -638,6 +644,7 @@ TEST_F(DiscoverTest, HtmlCommandTellsWhyAFileIsNoReport) {
        "subscriptions[0].vnets[0].status: unknown value \"exploded\"",
        ""},
       {{"html", "count.json"}, 1, "member summary.alerts: expected a count, got \"4\"", ""},
+      {{"html", "mode.json"}, 1, "member summary.mode: unknown value \"cached\"", ""},
       {{"html", "list.json"}, 1, "member subscriptions[1].vnets: expected a list", ""},
       {{"html", "state.json"}, 1, "peerings[0].state: expected a text, got [1]", ""},
       {{"html", "deep.json"}, 1, "deep.json: not a kx-discover report: nested deeper than 64", ""},

@@ -30,32 +30,6 @@ std::string withoutElapsed(const std::string& err) {
   return std::regex_replace(err, elapsed, "");
 }
 
-// Every file under `folder`, by its path relative to it.
-std::map<std::string, std::string> filesUnder(const fs::path& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file())
-      files[fs::relative(entry.path(), folder).string()] = readFile(entry.path());
-  }
-  return files;
-}
-
-// The children of process `parent`, from /proc.
-std::vector<pid_t> childrenOf(pid_t parent) {
-  std::vector<pid_t> children;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::string stat = readFile(entry.path() / "stat");
-    // "pid (comm) state ppid ...": the command name may hold spaces, so read after its ')'.
-    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
-    std::string state;
-    pid_t ppid = 0;
-    if (rest >> state >> ppid && ppid == parent) children.push_back(std::stoi(name));
-  }
-  return children;
-}
-
 // The worker of `parent` whose task's events mention `text`, once one does (10 s at most).
 std::optional<pid_t> workerMentioning(pid_t parent, const std::string& text) {
   for (int i = 0; i < 200; ++i) {

@@ -1,11 +1,13 @@
 // kx-fake-arm: serves an estate as a loopback Azure, or generates one.
 //
 //   kx-fake-arm serve ESTATE.json [--port N] [--tls-cert F --tls-key F]
-//                     [--read-budget N --refill R] [--page-size N] [--print-port] [--verbose]
+//                     [--read-budget N --refill R] [--graph-quota N --graph-window S]
+//                     [--latency-ms N] [--page-size N] [--print-port] [--verbose]
 //                     [--request-log FILE]
 //   kx-fake-arm generate [--seed S] [--reference] [--vnets N ...] --out-estate F --out-config F
 //                        [--out-env F]
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
 #include <fstream>
 #include <functional>
@@ -30,11 +32,16 @@ void writeFile(const std::string& path, const std::string& text) {
 std::function<void(const fakearm::RequestRecord&)> requestLogWriter(const std::string& path) {
   auto out = std::make_shared<std::ofstream>(path, std::ios::binary | std::ios::trunc);
   if (!*out) throw std::runtime_error("cannot write '" + path + "'");
-  return [out](const fakearm::RequestRecord& request) {
+  const auto start = std::chrono::steady_clock::now();
+  return [out, start](const fakearm::RequestRecord& request) {
+    // When it was served, for a script that wants to see the run's pace.
+    const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     fakearm::Json line = {{"method", request.method},
                           {"target", request.target},
                           {"operation", request.operation},
-                          {"status", request.status}};
+                          {"status", request.status},
+                          {"ms", at.count()}};
     if (!request.body.empty()) line["body"] = request.body;
     *out << line.dump() << '\n';
     out->flush();
@@ -85,6 +92,9 @@ int main(int argc, char** argv) {
   std::string tlsCert, tlsKey;
   int readBudget = 0;
   double refill = 25;
+  int graphQuota = 0;
+  int graphWindow = 5;
+  int latencyMs = 0;
   bool printPort = false, verbose = false;
   std::string requestLog;
   serveCmd->add_option("estate", estatePath, "Estate JSON file")
@@ -109,6 +119,20 @@ int main(int argc, char** argv) {
   serveCmd->add_option("--refill", refill, "Reads refilled per second (Azure: 25)")
       ->check(CLI::NonNegativeNumber)
       ->needs(budgetOpt);
+  auto* graphOpt = serveCmd
+                       ->add_option("--graph-quota", graphQuota,
+                                    "Limit Resource Graph as Azure does: queries per window and "
+                                    "principal (Azure: 15)")
+                       ->check(CLI::PositiveNumber);
+  serveCmd
+      ->add_option("--graph-window", graphWindow, "Seconds per Resource Graph window (Azure: 5)")
+      ->check(CLI::Range(1, 3600))
+      ->needs(graphOpt);
+  serveCmd
+      ->add_option("--latency-ms", latencyMs,
+                   "Delay every answer by this round trip, as a distant endpoint would "
+                   "(requests in flight wait side by side)")
+      ->check(CLI::Range(0, 600000));
   serveCmd->add_option("--page-size", options.pageSize, "Items per list page")
       ->check(CLI::PositiveNumber);
   serveCmd->add_flag("--print-port", printPort, "Print the port alone instead of the base URL");
@@ -169,12 +193,20 @@ int main(int argc, char** argv) {
       options.keepRequestLog = verbose;
       if (!requestLog.empty()) options.onRequest = requestLogWriter(requestLog);
       if (!tlsCert.empty()) options.tls = fakearm::TlsFiles{tlsCert, tlsKey};
-      if (*budgetOpt) {
+      // Reads (and writes) and Resource Graph are throttled each on request only.
+      if (*budgetOpt || *graphOpt) {
         fakearm::ThrottleOptions throttle;
-        throttle.reads = readBudget;
+        throttle.reads = *budgetOpt ? readBudget : 0;
+        throttle.writes = *budgetOpt ? throttle.writes : 0;
         throttle.readRefillPerSecond = refill;
+        throttle.graphQueries = *graphOpt ? graphQuota : 0;
+        throttle.graphWindow = std::chrono::seconds(graphWindow);
         options.throttle = throttle;
       }
+      options.latency = std::chrono::milliseconds(latencyMs);
+      // Enough request threads for many clients' kept-alive connections at once: each holds
+      // a thread while it is open, and a slow answer holds it longer.
+      options.threads = 64;
       return serve(estatePath, std::move(options), printPort, verbose);
     }
     if (reference) {

@@ -122,6 +122,13 @@ std::string EstateServer::Impl::nextId() {
 }
 
 void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& res) {
+  // The way there, and (whatever the answer) the way back: outside every lock.
+  const auto there = options.latency / 2;
+  std::this_thread::sleep_for(there);
+  struct WayBack {
+    std::chrono::milliseconds wait;
+    ~WayBack() { std::this_thread::sleep_for(wait); }
+  } wayBack{options.latency - there};
   const detail::Route route = detail::classify(req.path);
   std::optional<Fault> fault;
   {
@@ -397,6 +404,7 @@ bool EstateServer::Impl::admit(const detail::Route& route, const detail::Princip
   std::lock_guard lock(mutex);
   const std::string actor = lower(principal.appId);
   if (route.operation == "resourceGraph") {
+    if (limits.graphQueries <= 0) return true;
     auto [it, fresh] = graphQuotas.try_emplace(actor, limits.graphQueries, limits.graphWindow, at);
     const bool ok = it->second.take(at);
     const int reset = it->second.secondsUntilReset(at);
@@ -413,6 +421,7 @@ bool EstateServer::Impl::admit(const detail::Route& route, const detail::Princip
     return false;
   }
   const bool write = route.method == "POST";
+  if ((write ? limits.writes : limits.reads) <= 0) return true;
   const bool tenantScope = route.subscription.empty();
   const std::string scope = tenantScope ? "tenant" : "subscription";
   const std::string kind = write ? "writes" : "reads";

@@ -7,11 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <regex>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "fakearm/estate.hpp"
+#include "served_program.hpp"
 #include "support/test_certificate.hpp"
 
 extern char** environ;
@@ -64,44 +70,11 @@ TEST(KxFakeArmProgram, GeneratesTheSameFilesFromTheSameSeed) {
             0);
 }
 
-// `kx-fake-arm serve` over the example estate with `extra` options, its base URL read from its
-// standard output; stopped with SIGTERM by `stop()`, which returns its exit status.
-class ServedProgram {
+// `kx-fake-arm serve` over the example estate with `extra` options.
+class ServedProgram : public test::ServedProgram {
  public:
-  explicit ServedProgram(std::vector<std::string> extra = {}) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {KX_FAKE_ARM_PROGRAM, "serve",
-                                     std::string(KX_SOURCE_DIR) + "/fakearm/estates/example.json"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char c = 0;
-    while (pid_ != 0 && read(out[0], &c, 1) == 1 && c != '\n') url_ += c;
-    close(out[0]);
-  }
-  ~ServedProgram() { stop(); }
-  const std::string& url() const { return url_; }
-  int stop() {
-    if (pid_ == 0) return -1;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = 0;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  pid_t pid_ = 0;
-  std::string url_;
+  explicit ServedProgram(const std::vector<std::string>& extra = {})
+      : test::ServedProgram(std::string(KX_SOURCE_DIR) + "/fakearm/estates/example.json", extra) {}
 };
 
 TEST(KxFakeArmProgram, ServesUntilTerminatedAndPrintsItsBaseUrl) {
@@ -159,6 +132,115 @@ TEST(KxFakeArmProgram, WritesEachRequestToTheRequestLogAsItIsAnswered) {
   EXPECT_FALSE(lines[1].contains("body"));
   EXPECT_THAT(readFile(dir.file("requests.jsonl")), Not(HasSubstr("not-the-secret")));
   EXPECT_EQ(lines[2].value("body", ""), query);
+  EXPECT_EQ(program.stop(), 0);
+}
+
+std::vector<Json> requestLogLines(const std::string& path) {
+  std::vector<Json> lines;
+  std::istringstream text(readFile(path));
+  for (std::string line; std::getline(text, line);) lines.push_back(Json::parse(line));
+  return lines;
+}
+
+// Reads and Resource Graph are throttled each only when asked for, as Azure counts them: a
+// bucket of reads with the remaining count on every answer, a number of queries per window
+// with both quota headers, and 429 with Retry-After past either.
+TEST(KxFakeArmProgram, ThrottlesEachBudgetOnlyWhenAsked) {
+  const Json estate = loadEstateFile(std::string(KX_SOURCE_DIR) + "/fakearm/estates/example.json");
+  const std::string tenant = estate["tenants"][0]["tenantId"];
+  const Json& principal = estate["tenants"][0]["principals"][0];
+  const std::string subscription = estate["subscriptions"][0]["subscriptionId"];
+  const struct {
+    std::vector<std::string> flags;
+    bool reads, graph;
+  } cases[] = {
+      {{"--read-budget", "2", "--refill", "0"}, true, false},
+      {{"--graph-quota", "2", "--graph-window", "60"}, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flags[0]);
+    ServedProgram program(c.flags);
+    httplib::Client client(program.url());
+    auto token = client.Post(
+        "/" + tenant + "/oauth2/token",
+        "grant_type=client_credentials&client_id=" + principal["appId"].get<std::string>() +
+            "&client_secret=" + principal["secret"].get<std::string>() +
+            "&resource=https%3A%2F%2Fmanagement.core.windows.net%2F",
+        "application/x-www-form-urlencoded");
+    ASSERT_TRUE(token && token->status == 200);
+    const httplib::Headers bearer = {
+        {"Authorization", "Bearer " + Json::parse(token->body)["access_token"].get<std::string>()}};
+
+    // Each kind: its request, whether it is throttled here, and the header of its count.
+    const struct {
+      std::function<httplib::Result()> send;
+      bool throttled;
+      const char* remaining;
+    } kinds[] = {
+        {[&] {
+           return client.Get(
+               "/subscriptions/" + subscription + "/resourcegroups?api-version=2021-04-01", bearer);
+         },
+         c.reads, "x-ms-ratelimit-remaining-subscription-reads"},
+        {[&] {
+           return client.Post("/providers/Microsoft.ResourceGraph/resources?api-version=2021-03-01",
+                              bearer, R"({"query": "Resources | limit 1"})", "application/json");
+         },
+         c.graph, "x-ms-user-quota-remaining"},
+    };
+    for (const auto& kind : kinds) {
+      SCOPED_TRACE(kind.remaining);
+      for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        auto answer = kind.send();
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, kind.throttled && i == 2 ? 429 : 200);
+        EXPECT_EQ(answer->has_header(kind.remaining), kind.throttled);
+        if (!kind.throttled) continue;
+        EXPECT_EQ(answer->get_header_value(kind.remaining), std::to_string(std::max(1 - i, 0)));
+        EXPECT_EQ(answer->has_header("Retry-After"), i == 2);
+      }
+    }
+    if (c.graph) {
+      auto query =
+          client.Post("/providers/Microsoft.ResourceGraph/resources?api-version=2021-03-01", bearer,
+                      R"({"query": "Resources | limit 1"})", "application/json");
+      ASSERT_TRUE(query);
+      EXPECT_TRUE(std::regex_match(query->get_header_value("x-ms-user-quota-resets-after"),
+                                   std::regex("00:0[01]:[0-5][0-9]")))
+          << query->get_header_value("x-ms-user-quota-resets-after");
+    }
+    EXPECT_EQ(program.stop(), 0);
+  }
+}
+
+// --latency-ms delays every answer as a distant endpoint would, each request on its own: four
+// sent at once are all being served (in the request log, written when a request is served
+// half-way through its round trip) before the first answer comes back.
+TEST(KxFakeArmProgram, DelaysEveryAnswerWithoutHoldingTheOthersUp) {
+  kx::test::TempDir dir;
+  constexpr auto kLatency = std::chrono::milliseconds(1600);
+  ServedProgram program({"--latency-ms", std::to_string(kLatency.count()), "--request-log",
+                         dir.file("requests.jsonl")});
+  ASSERT_THAT(program.url(), ::testing::StartsWith("http://127.0.0.1:"));
+  std::atomic<bool> first{true};
+  std::atomic<std::size_t> servedBeforeFirstAnswer{0};
+  std::vector<std::chrono::steady_clock::duration> took(4);
+  std::vector<std::thread> clients;
+  for (std::size_t i = 0; i < took.size(); ++i) {
+    clients.emplace_back([&, i] {
+      httplib::Client client(program.url());
+      client.set_read_timeout(std::chrono::seconds(30));
+      const auto start = std::chrono::steady_clock::now();
+      auto answer = client.Get("/subscriptions?api-version=2022-12-01");
+      took[i] = std::chrono::steady_clock::now() - start;
+      if (answer && first.exchange(false))
+        servedBeforeFirstAnswer = requestLogLines(dir.file("requests.jsonl")).size();
+    });
+  }
+  for (auto& thread : clients) thread.join();
+  EXPECT_EQ(servedBeforeFirstAnswer, took.size());
+  for (const auto& duration : took) EXPECT_GE(duration, kLatency);
   EXPECT_EQ(program.stop(), 0);
 }
 

@@ -321,8 +321,12 @@ void checkRun(const Reader& r, const Json& body) {
     r.text(*tool, "version", "tool");
   }
   if (const Json* summary = r.object(body, "summary", "")) {
-    for (const auto& [key, value] : summary->items())
-      r.number(*summary, key.c_str(), "summary", key != "seconds");
+    for (const auto& [key, value] : summary->items()) {
+      if (key == "mode")
+        r.choice(*summary, "mode", "summary", {"default", "snapshot"});
+      else
+        r.number(*summary, key.c_str(), "summary", key != "seconds");
+    }
   }
   if (const Json* outputs = r.object(body, "outputs", "")) {
     for (const char* key : {"log", "alert_log", "report", "cassette"})

@@ -220,6 +220,9 @@ class Page {
     figure("Errors", "<a href=\"#findings\">" + countText(f, "errors") + "</a>");
     figure("Azure requests",
            countText(f, "azure_requests") + " (" + countText(f, "azure_retries") + " retries)");
+    if (const auto mode = f.find("mode"); mode != f.end() && *mode == "snapshot")
+      figure("Snapshot",
+             countText(f, "snapshot_answers") + " answers from pages read earlier in the run");
     if (const auto seconds = f.find("seconds"); seconds != f.end() && seconds->is_number())
       figure("Time", isolated(durationText(seconds->get<double>())));
     out_ += "</table>\n";

@@ -177,6 +177,8 @@ Json figuresOf(const RunFigures& f) {
               {"errors", f.errors},
               {"azure_requests", f.requests},
               {"azure_retries", f.retries},
+              {"mode", f.snapshot ? "snapshot" : "default"},
+              {"snapshot_answers", f.snapshotAnswers},
               {"seconds", f.seconds}};
 }
 

@@ -39,6 +39,10 @@ struct RunFigures {
   std::size_t errors = 0;
   std::size_t requests = 0;
   std::size_t retries = 0;
+  /// --snapshot ran: repeated pages were answered from the run's first reading of them...
+  bool snapshot = false;
+  /// ...this many times instead of asking Azure.
+  std::size_t snapshotAnswers = 0;
   double seconds = 0;
 };
 

@@ -223,7 +223,9 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   if (!workers) {
     figures.requests = session->requests();
     figures.retries = session->retries();
+    figures.snapshotAnswers = session->snapshotAnswers();
   }
+  figures.snapshot = options.snapshot;
   figures.seconds = std::chrono::duration<double>(Progress::Clock::now() - start).count();
 
   std::string status = interrupted ? "interrupted" : failed ? "failed" : "completed";

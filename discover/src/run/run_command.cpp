@@ -64,6 +64,9 @@ class RunCommand final : public Command {
         ->type_name("N")
         ->check(CLI::Range(1u, kMaxJobs).description(""));
     app.add_flag("--quiet", options_.quiet, "No progress and no summary; problems still on stderr");
+    app.add_flag("--snapshot", options_.snapshot,
+                 "Fetch each distinct listing page from Azure once in the run and answer repeated "
+                 "requests from that reading (default: every call asks Azure)");
     app.add_flag("--learned-routes", options_.learnedRoutes,
                  "Ask each VNet's VPN or ExpressRoute gateway for the routes it learned (needs "
                  "more than Reader: docs/azure.md)");

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
 #include "collab/azure/azure_endpoints.hpp"
@@ -17,14 +18,37 @@ namespace kxdiscover {
 
 namespace az = collab::azure;
 
+namespace {
+
+// A folder of the snapshot's pages for this process alone.
+std::filesystem::path makePrivateFolder() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "kx-discover-snapshot-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr)
+    throw UsageError("--snapshot: cannot create a folder for the pages under " +
+                     std::filesystem::temp_directory_path().string());
+  return pattern;
+}
+
+}  // namespace
+
 AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
-                           std::shared_ptr<az::ReplayTransport> replayed)
+                           std::shared_ptr<az::ReplayTransport> replayed, BudgetOptions budgets)
     : replayed_(std::move(replayed)) {
   az::AzureEndpoints endpoints;
   if (options.armEndpoint) endpoints.resourceManager = *options.armEndpoint;
   if (options.loginEndpoint) {
     endpoints.login = *options.loginEndpoint;
     if (endpoints.login.back() != '/') endpoints.login += '/';
+  }
+
+  std::optional<std::filesystem::path> shared;
+  if (options.sharedStateDir) {
+    shared = *options.sharedStateDir;
+    std::error_code error;
+    std::filesystem::create_directories(*shared, error);
+    if (!std::filesystem::is_directory(*shared, error))
+      throw UsageError("the run's shared folder " + shared->string() + " cannot be used");
   }
 
   std::shared_ptr<az::Transport> inner;
@@ -60,13 +84,35 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
       [this, onRequest = std::move(onRequest)] {
         if (onRequest) onRequest(counter_->requests());
       });
+  std::shared_ptr<az::Transport> top = counter_;
+  // A replay sends nothing, so it spends no budget; its tokens all look alike, so its pages
+  // are told apart by URL alone.
+  std::shared_ptr<PrincipalBook> principals;
+  if (!replaying_) {
+    principals = std::make_shared<PrincipalBook>();
+    auto ledger =
+        shared ? std::make_shared<BudgetLedger>(*shared) : std::make_shared<BudgetLedger>();
+    top = std::make_shared<BudgetTransport>(std::move(top), std::move(ledger), principals,
+                                            std::move(budgets));
+  }
+  if (options.snapshot) {
+    if (!shared) privateFolder_ = makePrivateFolder();
+    snapshot_ = std::make_shared<SnapshotTransport>(
+        std::move(top), std::make_shared<PageStore>(shared ? *shared : *privateFolder_),
+        std::move(principals));
+    top = snapshot_;
+  }
   az::setEndpoints(std::move(endpoints));
-  az::setDefaultTransport(counter_);
+  az::setDefaultTransport(std::move(top));
 }
 
 AzureSession::~AzureSession() {
   az::setDefaultTransport(nullptr);
   az::resetEndpoints();
+  if (privateFolder_) {
+    std::error_code error;
+    std::filesystem::remove_all(*privateFolder_, error);
+  }
 }
 
 void AzureSession::saveCassette() {

@@ -1,9 +1,25 @@
 #pragma once
 // The client layer set up for one run: endpoints, the transport every client and credential
 // uses (live, recording or replaying, always counted), and the subscriptions' credentials.
+//
+// The transports, from the clients down:
+//
+//   snapshot (--snapshot)  answers repeated pages from the run's first reading of them
+//   budgets (live runs)    keeps the run's processes inside Azure's read and Resource Graph
+//                          budgets together
+//   counter                counts what is sent, refuses to send once the operator stops the run
+//   recorder (--record)    writes what was really fetched into the cassette
+//   curl, or the replay
+//
+// The budgets and the snapshot's pages live in the run's shared folder
+// (`RunOptions::sharedStateDir`), so that every process whose session is built on it shares
+// them; without one, the budgets are kept in memory and the pages in a temporary folder removed
+// with the session.
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,22 +28,28 @@
 #include "collab/azure/recording_transport.hpp"
 #include "collab/azure/replay_transport.hpp"
 #include "collab/json.hpp"
+#include "run/budget_transport.hpp"
 #include "run/counting_transport.hpp"
 #include "run/options.hpp"
+#include "run/snapshot_transport.hpp"
 
 namespace kxdiscover {
 
 class AzureSession {
  public:
-  /// Points the client layer at the endpoints of `options` and routes it through a counting
-  /// transport over curl (with --ca-file trusted), a recorder of curl (--record) or a replay
-  /// (--replay).  `onRequest` gets the request count after each request.
+  /// Points the client layer at the endpoints of `options` and routes it through the
+  /// transports above: over curl (with --ca-file trusted), a recorder of curl (--record) or a
+  /// replay (--replay).  `onRequest` gets the request count after each request.
   /// A worker process passes the cassette its parent read (`replayed`), so that it is read
-  /// once per run, not once per worker.
-  /// @throws UsageError when the CA file or the cassette to replay cannot be read.
+  /// once per run, not once per worker.  `budgets` tunes the pacing (its defaults are Azure's
+  /// documented budgets).
+  /// @throws UsageError when the CA file or the cassette to replay cannot be read, or the
+  ///         shared folder cannot be used.
   AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
-               std::shared_ptr<collab::azure::ReplayTransport> replayed = nullptr);
-  /// Puts the public-cloud endpoints and the plain default transport back.
+               std::shared_ptr<collab::azure::ReplayTransport> replayed = nullptr,
+               BudgetOptions budgets = {});
+  /// Puts the public-cloud endpoints and the plain default transport back; removes the private
+  /// folder of the snapshot's pages.
   ~AzureSession();
   AzureSession(const AzureSession&) = delete;
   AzureSession& operator=(const AzureSession&) = delete;
@@ -37,6 +59,9 @@ class AzureSession {
   std::shared_ptr<collab::azure::ReplayTransport> replayed() const { return replayed_; }
   std::size_t requests() const { return counter_->requests(); }
   std::size_t retries() const { return counter_->retries(); }
+  bool snapshot() const noexcept { return snapshot_ != nullptr; }
+  /// Requests of this process answered from the snapshot instead of Azure.
+  std::size_t snapshotAnswers() const { return snapshot_ ? snapshot_->answered() : 0; }
   /// Writes the cassette (as every output of the command: atomic_file.hpp) when recording;
   /// does nothing otherwise.
   /// @throws std::runtime_error when the file cannot be written.
@@ -45,9 +70,12 @@ class AzureSession {
  private:
   bool replaying_ = false;
   std::shared_ptr<collab::azure::ReplayTransport> replayed_;
+  /// The snapshot's pages when no shared folder was given: removed with the session.
+  std::optional<std::filesystem::path> privateFolder_;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
   std::string recordPath_;
   std::shared_ptr<CountingTransport> counter_;
+  std::shared_ptr<SnapshotTransport> snapshot_;
 };
 
 /// Writes the cassette at `path` from the parts the run's worker processes recorded, their

@@ -55,6 +55,9 @@ std::string summaryText(std::string_view status, const RunFigures& f, const RunO
   line("alerts", std::to_string(f.alerts));
   line("errors", std::to_string(f.errors));
   line("Azure requests", fmt::format("{} ({} retries)", f.requests, f.retries));
+  if (f.snapshot)
+    line("snapshot",
+         fmt::format("{} answers from pages read earlier in the run", f.snapshotAnswers));
   line("time", durationText(f.seconds));
   line("logs", o.mainLog + ", " + o.alertLog);
   line("terraform", o.terraformFiles.empty()

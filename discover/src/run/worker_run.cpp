@@ -208,6 +208,7 @@ int DiscoveryRun::Workers::work(std::size_t index) {
     result = task.place == 0 ? subscriptionWork(worker, task) : vnetWork(worker, task);
     result["requests"] = session.requests();
     result["retries"] = session.retries();
+    result["snapshot_answers"] = session.snapshotAnswers();
     result["signal"] = stopSignal();
     try {
       session.saveCassette();
@@ -324,6 +325,7 @@ std::optional<Json> DiscoveryRun::Workers::resultOf(std::size_t index, const std
 void DiscoveryRun::Workers::tally(const Json& result) {
   run_.figures_.requests += result.value("requests", std::size_t{0});
   run_.figures_.retries += result.value("retries", std::size_t{0});
+  run_.figures_.snapshotAnswers += result.value("snapshot_answers", std::size_t{0});
   run_.progress_.requests(run_.figures_.requests);
   if (result.value("interrupted", false)) {
     run_.interrupted_ = true;

@@ -53,6 +53,8 @@ namespace fakearm {
 
 /// Azure Resource Manager's throttling, per subscription and principal: token buckets for
 /// reads (GET) and writes (POST actions), and Resource Graph's per-principal quota window.
+/// A count of 0 leaves that kind of request unthrottled (and its answers without the budget's
+/// headers).
 struct ThrottleOptions {
   int reads = 250;
   double readRefillPerSecond = 25;
@@ -124,6 +126,11 @@ struct ServerOptions {
   std::map<std::string, int> pageSizes;
   /// Throttle as Azure does; when absent nothing is throttled and no budget headers are sent.
   std::optional<ThrottleOptions> throttle;
+  /// The round trip of a distant endpoint, added to every answer: half before the request is
+  /// served (its way there, so budgets are counted when it arrives), half after (the answer's
+  /// way back).  Each request waits on its own thread, so requests in flight at once wait
+  /// side by side; `threads` bounds how many.
+  std::chrono::milliseconds latency{0};
   /// Lifetime of issued tokens; a request with an expired one gets 401.
   std::chrono::seconds tokenLifetime{3599};
   /// Polls of a learned-routes operation answered 202 before the result (200); negative: the
