@@ -225,7 +225,7 @@ namespace {
 class CurlTransfer final : public PendingSend {
  public:
   CurlTransfer(const HttpRequest& request, std::unique_ptr<CURLU, UrlDeleter> url,
-               const CurlTransportOptions& options, const std::string& caBundle)
+               const CurlTransportOptions& options, const std::string& caBundle, bool direct)
       : method_(request.method),
         url_(std::move(url)),
         displayUrl_(request.url),
@@ -234,6 +234,8 @@ class CurlTransfer final : public PendingSend {
     curl_easy_setopt(h, CURLOPT_CURLU, url_.get());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // The metadata service answers on the host itself; a proxy would only see the request.
+    if (direct) curl_easy_setopt(h, CURLOPT_PROXY, "");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     // Handles are pooled: set (or clear) the flag on every send.
     curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
@@ -414,8 +416,10 @@ class CurlTransfer final : public PendingSend {
   std::string failure_;
 };
 
-// The parsed URL of `request`, checked: http(s) only, and plain http to loopback only.
-std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request) {
+// The parsed URL of `request`, checked: http(s) only, and plain http to loopback only (or to
+// the instance metadata service, without a bearer token, when `options` allow it).
+std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request,
+                                              const CurlTransportOptions& options, bool& metadata) {
   std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
   if (!url) throw std::bad_alloc();
   if (curl_url_set(url.get(), CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
@@ -433,7 +437,9 @@ std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request) {
     throw InvalidValueError("unsupported URL scheme '" + schemeText + "' in " +
                             redactUrl(request.url) + ": only https (and http to loopback)");
   }
-  if (schemeText == "http" && !isLoopbackHost(hostText)) {
+  metadata = options.instanceMetadata && schemeText == "http" &&
+             hostText == kInstanceMetadataHost && !request.headers.contains("Authorization");
+  if (schemeText == "http" && !isLoopbackHost(hostText) && !metadata) {
     throw InvalidValueError("refusing plain http to non-loopback host '" + hostText + "' (" +
                             request.method + " " + redactUrl(request.url) +
                             "): Azure endpoints must use https");
@@ -444,7 +450,11 @@ std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request) {
 }  // namespace
 
 std::unique_ptr<PendingSend> CurlTransport::start(const HttpRequest& request) {
-  return std::make_unique<CurlTransfer>(request, checkedUrl(request), options_, caBundle_);
+  bool metadata = false;
+  auto url = checkedUrl(request, options_, metadata);
+  auto transfer = std::make_unique<CurlTransfer>(request, std::move(url), options_, caBundle_,
+                                                 /*direct=*/metadata);
+  return transfer;
 }
 
 HttpResponse CurlTransport::send(const HttpRequest& request) { return start(request)->finish(); }
