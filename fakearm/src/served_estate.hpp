@@ -31,12 +31,40 @@ class Page {
 using PagePtr = std::shared_ptr<const Page>;
 using PageList = std::vector<PagePtr>;
 
+/// A trust of an application in another identity provider's tokens (workload identity
+/// federation): a token of `issuer` about `subject`, issued for one of `audiences`.
+struct FederatedCredential {
+  std::string issuer;
+  std::string subject;
+  std::vector<std::string> audiences;
+};
+
+/// What one role lets a principal do (as the permissions list reports it).
+struct PermissionGrant {
+  std::vector<std::string> actions;
+  std::vector<std::string> notActions;
+};
+
 struct Principal {
   std::string tenantId;
   std::string appId;
+  /// Empty for a principal that has no secret.
   std::string secret;
   /// Lower-case ids of the subscriptions it may see.
   std::set<std::string> subscriptions;
+  /// PEM certificates whose keys may sign its client assertions.
+  std::vector<std::string> certificates;
+  std::vector<FederatedCredential> federated;
+  /// "system" or "user" for a managed identity of the machine the server stands for; empty
+  /// for an application.
+  std::string managedIdentity;
+  /// Its roles' permissions on its subscriptions, when the estate restricts them; absent:
+  /// it may do everything there.
+  std::optional<std::vector<PermissionGrant>> permissions;
+
+  /// True when `permissions` is absent or one grant covers `action` without a not-action of
+  /// that grant covering it (`*` matches any text; letter case is ignored).
+  bool allows(const std::string& action) const;
 };
 
 struct GatewayEntry {
@@ -61,6 +89,8 @@ struct SubscriptionIndex {
   std::map<std::string, PagePtr> serviceLimits;
   /// Resource Graph rows of the subscription's resources.
   std::vector<Json> graphRows;
+  /// Lower-case namespaces of the resource providers not registered on it.
+  std::set<std::string> unregisteredProviders;
 };
 
 struct PagingOptions {
