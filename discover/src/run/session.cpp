@@ -1,10 +1,19 @@
 #include "run/session.hpp"
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 #include <cstdlib>
+#include <set>
 #include <utility>
 
+#include "basekit/common.hpp"
+#include "collab/azure/azure_cli_credential.hpp"
 #include "collab/azure/azure_endpoints.hpp"
+#include "collab/azure/client_assertion_credential.hpp"
+#include "collab/azure/client_secret_credential.hpp"
 #include "collab/azure/curl_transport.hpp"
+#include "collab/azure/managed_identity_credential.hpp"
 #include "collab/azure/replay_transport.hpp"
 #include "collab/errors.hpp"
 #include "collab/text_form.hpp"
@@ -13,6 +22,57 @@
 namespace kxdiscover {
 
 namespace az = collab::azure;
+using collab::Json;
+
+namespace {
+
+namespace keys = az::credential_keys;
+
+// For tests only: the instance metadata service at a loopback URL instead of its link-local
+// address (nothing else is accepted, so it can never send a request elsewhere in clear text).
+constexpr const char* kTestMetadataEndpoint = "KX_TEST_IMDS_ENDPOINT";
+
+// A process that holds secrets, tokens and private keys leaves no core dump: the system writes
+// none for a process that is not dumpable, and none of any size for a limit of 0.
+void keepSecretsOutOfCoreDumps() {
+  ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  const rlimit none{0, 0};
+  ::setrlimit(RLIMIT_CORE, &none);
+}
+
+std::string envValue(const std::string& name) {
+  const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+  return value ? value : "";
+}
+
+// A text field of a subscription record; "" when absent or null.
+std::string field(const Json& record, const char* name) {
+  auto it = record.find(name);
+  return it == record.end() || it->is_null() ? std::string() : collab::textForm(*it);
+}
+
+// The record field that holds a credential key of the configuration.
+const char* recordFieldOf(std::string_view key) {
+  if (key == keys::kSecretEnv) return "secret_env";
+  if (key == keys::kApplicationId) return "app_id";
+  if (key == keys::kDirectoryId) return "dir_id";
+  if (key == keys::kCertificatePath) return "certificate_path";
+  return "";
+}
+
+// A token source that never signs in, for a replay whose cassette holds no token request.
+std::shared_ptr<az::TokenCredential> replayedToken() {
+  return std::make_shared<az::StaticTokenCredential>(az::kRedactedToken);
+}
+
+// Replayed assertions are matched with the recorded ones redacted: any text does.
+az::AssertionSource replayedAssertion() {
+  return [](const std::string&, std::chrono::system_clock::time_point) {
+    return std::string("replayed-without-assertion");
+  };
+}
+
+}  // namespace
 
 AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest) {
   az::AzureEndpoints endpoints;
@@ -20,6 +80,10 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
   if (options.loginEndpoint) {
     endpoints.login = *options.loginEndpoint;
     if (endpoints.login.back() != '/') endpoints.login += '/';
+  }
+  if (options.auth) {
+    auth_ = az::parseSignInMethod(*options.auth);
+    if (!auth_) throw UsageError("--auth " + *options.auth + ": not a sign-in method");
   }
 
   std::shared_ptr<az::Transport> inner;
@@ -31,6 +95,7 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
     }
     replaying_ = true;
   } else {
+    keepSecretsOutOfCoreDumps();
     az::CurlTransportOptions curl;
     curl.extraCaFile = options.caFile;
     std::shared_ptr<az::Transport> network;
@@ -64,23 +129,146 @@ void AzureSession::saveCassette() {
   if (recorder_) recorder_->save();
 }
 
-az::AzureCredential credentialFor(const collab::Json& record, const std::string& subscriptionId,
-                                  bool replaying) {
-  const std::string variable = collab::textForm(record.value("secret_env", collab::Json()));
-  const char* value = std::getenv(variable.c_str());
-  std::string secret = value ? value : "";
-  if (secret.empty()) {
-    if (!replaying)
-      throw CredentialError("the environment variable " + variable +
-                            " (arm_application_secret_env of azure_cred entry '" +
-                            collab::textForm(record.value("apps", collab::Json())) +
-                            "') is not set or empty; it must hold the application secret");
-    // Replayed token requests are matched with their secrets redacted.
-    secret = "replayed-without-secret";
+az::SignInMethod AzureSession::methodOf(const Json& record) const {
+  if (auth_) return *auth_;
+  // The loader and the subscription map have checked the name already.
+  return az::parseSignInMethod(field(record, "auth_method"))
+      .value_or(az::SignInMethod::ClientSecret);
+}
+
+bool AzureSession::methodChosen(const Json& record) const {
+  return auth_ || !field(record, "auth_method").empty();
+}
+
+std::string AzureSession::describe(const Json& record) const {
+  return "azure_cred entry '" + field(record, "apps") + "' (" +
+         std::string(az::signInMethodName(methodOf(record))) + ")";
+}
+
+az::AzureCredential AzureSession::credentialFor(const Json& record,
+                                                const std::string& subscriptionId) {
+  const std::string entry = field(record, "apps");
+  if (auto known = credentials_.find(entry); known != credentials_.end())
+    return az::AzureCredential(subscriptionId, known->second, known->second);
+
+  const az::SignInMethod method = methodOf(record);
+  const std::string methodName(az::signInMethodName(method));
+  // A replay reads none of them; a missing one shows as a request the cassette lacks.
+  for (std::string_view key : az::requiredCredentialKeys(method)) {
+    if (!replaying_ && field(record, recordFieldOf(key)).empty())
+      throw CredentialError("azure_cred entry '" + entry + "' has no " + std::string(key) +
+                            ", which the " + methodName + " sign-in needs");
   }
-  return az::AzureCredential::fromClientSecret(collab::textForm(record.value("dir_id", "")),
-                                               collab::textForm(record.value("app_id", "")),
-                                               std::move(secret), subscriptionId);
+  const std::string tenant = field(record, "dir_id");
+  const std::string app = field(record, "app_id");
+  std::shared_ptr<az::TokenCredential> source;
+  try {
+    switch (method) {
+      case az::SignInMethod::ClientSecret: {
+        const std::string variable = field(record, "secret_env");
+        std::string secret = envValue(variable);
+        if (secret.empty()) {
+          if (!replaying_)
+            throw CredentialError("the environment variable " + variable +
+                                  " (arm_application_secret_env of azure_cred entry '" + entry +
+                                  "') is not set or empty; it must hold the application secret");
+          // Replayed token requests are matched with their secrets redacted.
+          secret = "replayed-without-secret";
+        }
+        source = std::make_shared<az::ClientSecretCredential>(tenant, app, std::move(secret));
+        break;
+      }
+      case az::SignInMethod::ClientCertificate: {
+        if (replaying_) {
+          source =
+              std::make_shared<az::ClientAssertionCredential>(tenant, app, replayedAssertion());
+          break;
+        }
+        std::optional<std::string> password;
+        if (const std::string variable = field(record, "certificate_password_env");
+            !variable.empty()) {
+          password = envValue(variable);
+          if (password->empty())
+            throw CredentialError("the environment variable " + variable +
+                                  " (arm_client_certificate_password_env of azure_cred entry '" +
+                                  entry +
+                                  "') is not set or empty; it must hold the password of "
+                                  "the certificate's private key");
+        }
+        auto certificate = az::ClientCertificate::load(field(record, "certificate_path"), password);
+        source = std::make_shared<az::ClientAssertionCredential>(
+            tenant, app, az::certificateAssertions(std::move(certificate), app));
+        break;
+      }
+      case az::SignInMethod::WorkloadIdentity: {
+        if (replaying_) {
+          source =
+              std::make_shared<az::ClientAssertionCredential>(tenant, app, replayedAssertion());
+          break;
+        }
+        std::string file = field(record, "federated_token_file");
+        if (file.empty()) file = envValue("AZURE_FEDERATED_TOKEN_FILE");
+        if (file.empty())
+          throw CredentialError("azure_cred entry '" + entry +
+                                "' names no federated token file: set arm_federated_token_file, "
+                                "or AZURE_FEDERATED_TOKEN_FILE in the environment");
+        source = std::make_shared<az::ClientAssertionCredential>(tenant, app,
+                                                                 az::federatedTokenFile(file));
+        break;
+      }
+      case az::SignInMethod::ManagedIdentity: {
+        if (replaying_) {
+          source = replayedToken();
+          break;
+        }
+        az::ManagedIdentityOptions identity;
+        if (const std::string id = field(record, "managed_identity_client_id"); !id.empty())
+          identity.clientId = id;
+        if (const std::string endpoint = envValue("IDENTITY_ENDPOINT"); !endpoint.empty()) {
+          identity.identityEndpoint = endpoint;
+          identity.identityHeader = envValue("IDENTITY_HEADER");
+        }
+        if (const std::string test = envValue(kTestMetadataEndpoint); !test.empty()) {
+          if (!test.starts_with("http://") || !az::isLoopbackHost(urlHost(test)))
+            throw CredentialError(std::string(kTestMetadataEndpoint) +
+                                  " is for tests and takes an http URL of a loopback host only");
+          identity.metadataEndpoint = test;
+        }
+        source = std::make_shared<az::ManagedIdentityCredential>(std::move(identity));
+        break;
+      }
+      case az::SignInMethod::AzureCli: {
+        if (replaying_) {
+          source = replayedToken();
+          break;
+        }
+        az::AzureCliOptions cli;
+        if (!tenant.empty()) cli.tenantId = tenant;
+        source = std::make_shared<az::AzureCliCredential>(std::move(cli));
+        break;
+      }
+    }
+  } catch (const az::CredentialUnavailableError& e) {
+    throw CredentialError(e.what());
+  }
+  credentials_[entry] = source;
+  return az::AzureCredential(subscriptionId, source, source);
+}
+
+void AzureSession::signInUpFront(const Json& subscriptionMap,
+                                 const std::vector<std::string>& subscriptionIds) {
+  std::set<std::string> done;
+  for (const auto& id : subscriptionIds) {
+    const std::optional<Json> record = basekit::Common::getSubscription(subscriptionMap, id);
+    // A subscription without credentials is reported in its turn.
+    if (!record || !methodChosen(*record)) continue;
+    if (!done.insert(field(*record, "apps")).second) continue;
+    try {
+      credentialFor(*record, id).getCSC()->getToken();
+    } catch (const std::exception& e) {
+      throw SignInError("sign-in failed for " + describe(*record) + ": " + e.what());
+    }
+  }
 }
 
 }  // namespace kxdiscover

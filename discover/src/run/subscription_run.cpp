@@ -186,7 +186,7 @@ void DiscoveryRun::subscriptionSteps(const Json& account, const std::string& sub
   if (!record)
     throw CredentialError("azure_cred has no entry listing subscription " + subscriptionId +
                           " and no 'corvanta' entry to fall back on");
-  const az::AzureCredential cred = credentialFor(*record, subscriptionId, session_.replaying());
+  const az::AzureCredential cred = session_.credentialFor(*record, subscriptionId);
   enter("token");
   // Fetched once here so that a subscription whose token cannot be had is reported as such;
   // the credential keeps the token for the clients that follow.
