@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -125,6 +126,19 @@ class Program {
   fs::path cwd_;
   pid_t pid_ = -1;
 };
+
+/// A fault that holds back requests of `operation` by `delay`: the `nth` matching one and
+/// `times` in a row from it (0: all that follow).
+inline fakearm::Fault delayFault(const std::string& operation, int nth, int times,
+                                 std::chrono::milliseconds delay) {
+  fakearm::Fault slow;
+  slow.operation = operation;
+  slow.nth = nth;
+  slow.times = times;
+  slow.action = fakearm::Fault::Action::Delay;
+  slow.delay = delay;
+  return slow;
+}
 
 /// A Terraform file read back by the HCL parser; fails the test when it does not parse (or
 /// node or the parser is missing) and then answers null.

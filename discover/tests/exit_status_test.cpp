@@ -99,7 +99,8 @@ TEST_F(DiscoverTest, AFailedVnetOrSubscriptionIsReportedAndTheRestCompletes) {
 
   auto env = kSecrets;
   env["KX_TEST_NARROW_SECRET"] = "not-the-narrow-secret";
-  const ProgramResult r = run({"--json", "report.json", "discovery.yaml"}, env);
+  // One process: the faults above count requests in the order a single process sends them.
+  const ProgramResult r = run({"--jobs", "1", "--json", "report.json", "discovery.yaml"}, env);
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("VNet spoke-a: discover_route_tables failed: ARM GET"), std::string::npos)
       << r.err;
@@ -141,15 +142,13 @@ TEST_F(DiscoverTest, AFailedVnetOrSubscriptionIsReportedAndTheRestCompletes) {
 }
 
 TEST_F(DiscoverTest, CtrlCStopsTheRunWithCompleteFilesAndAnInterruptedReport) {
-  fakearm::Fault slow;  // spoke-a's gateway listing, so Ctrl-C arrives while it is under way
-  slow.operation = "resourceGroups.list";
-  slow.nth = 2;
-  slow.action = fakearm::Fault::Action::Delay;
-  slow.delay = std::chrono::milliseconds(1500);
   serve();
-  server_->addFault(slow);
+  // spoke-a's gateway listing, so Ctrl-C arrives while it is under way
+  server_->addFault(delayFault("resourceGroups.list", 2, 1, std::chrono::milliseconds(1500)));
 
-  Program program(dir_, arguments({"--json", "report.json", "discovery.yaml"}), kSecrets);
+  // One process, so that the slow request is spoke-a's (workers: worker_test.cpp).
+  Program program(dir_, arguments({"--jobs", "1", "--json", "report.json", "discovery.yaml"}),
+                  kSecrets);
   const fs::path first = path("out/terraform/prod/hub-vnet.tfvars");
   for (int i = 0; i < 600 && !fs::exists(first); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

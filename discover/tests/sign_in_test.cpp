@@ -137,11 +137,14 @@ std::string keyMaterial(const std::string& keyPem) {
 TEST_F(SignInTest, EveryMethodDiscoversTheEstateAndItsRecordingReplaysWithoutCredentials) {
   const std::string app = "    arm_application_id: " + kReaderApp + "\n";
   const std::string tenant = "    arm_directory_id: " + kTenant + "\n";
+  // Some in one process (each entry signs in once for all its subscriptions), some in worker
+  // processes (the default), each replayed in worker processes.
   struct Case {
     const char* method;
     std::string entry;
     std::function<std::map<std::string, std::string>()> env;
     std::vector<std::string> secrets;
+    const char* jobs = "4";
   };
   const std::vector<Case> cases = {
       {"client-certificate",
@@ -151,7 +154,8 @@ TEST_F(SignInTest, EveryMethodDiscoversTheEstateAndItsRecordingReplaysWithoutCre
        [] {
          return std::map<std::string, std::string>{{"KX_TEST_PEM_PASSWORD", kPemPassword}};
        },
-       {kPemPassword, keyMaterial(cert_.keyPem)}},
+       {kPemPassword, keyMaterial(cert_.keyPem)},
+       "1"},
       {"workload-identity",
        "    arm_auth_method: workload-identity\n" + app + tenant,
        [&] {
@@ -172,7 +176,8 @@ TEST_F(SignInTest, EveryMethodDiscoversTheEstateAndItsRecordingReplaysWithoutCre
              {"IDENTITY_ENDPOINT", server_->baseUrl() + "/msi/token"},
              {"IDENTITY_HEADER", kIdentityHeader}};
        },
-       {kIdentityHeader}},
+       {kIdentityHeader},
+       "1"},
       {"azure-cli",
        "    arm_auth_method: azure-cli\n" + tenant,
        [&] { return azEnv(true); },
@@ -186,8 +191,9 @@ TEST_F(SignInTest, EveryMethodDiscoversTheEstateAndItsRecordingReplaysWithoutCre
     useCredentials(credentials(c.entry));
     serveSignIn(signInEstate());
 
-    const ProgramResult r =
-        run({"--record", "run.cassette.json", "--json", "report.json", "discovery.yaml"}, c.env());
+    const ProgramResult r = run({"--jobs", c.jobs, "--record", "run.cassette.json", "--json",
+                                 "report.json", "discovery.yaml"},
+                                c.env());
     ASSERT_EQ(r.status, 0) << r.err;
     const Json rep = report();
     EXPECT_EQ(rep["status"], "completed");

@@ -29,8 +29,11 @@ class CurlPool {
 
   CURL* acquire() {
     CURL* handle = nullptr;
+    CURLSH* share = nullptr;
     {
       std::lock_guard lock(mutex_);
+      ++leased_;
+      share = share_;
       if (!idle_.empty()) {
         handle = idle_.back();
         idle_.pop_back();
@@ -42,17 +45,29 @@ class CurlPool {
       handle = curl_easy_init();
       if (!handle) throw std::runtime_error("curl_easy_init failed");
     }
-    curl_easy_setopt(handle, CURLOPT_SHARE, share_);
+    curl_easy_setopt(handle, CURLOPT_SHARE, share);
     return handle;
   }
 
   void release(CURL* handle) {
     std::lock_guard lock(mutex_);
+    --leased_;
     if (idle_.size() < kMaxIdle) {
       idle_.push_back(handle);
       return;
     }
     curl_easy_cleanup(handle);
+  }
+
+  // Closes the kept-alive connections by starting the share afresh; only when no transfer is
+  // under way, as every handle in use holds the share.
+  void closeIdle() {
+    std::lock_guard lock(mutex_);
+    if (leased_ != 0) return;
+    for (CURL* handle : idle_) curl_easy_cleanup(handle);
+    idle_.clear();
+    curl_share_cleanup(share_);
+    share_ = newShare();
   }
 
   CurlPool(const CurlPool&) = delete;
@@ -63,14 +78,19 @@ class CurlPool {
 
   CurlPool() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    share_ = curl_share_init();
-    if (!share_) throw std::runtime_error("curl_share_init failed");
-    curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlPool::lock);
-    curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlPool::unlock);
-    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    share_ = newShare();
+  }
+
+  CURLSH* newShare() {
+    CURLSH* share = curl_share_init();
+    if (!share) throw std::runtime_error("curl_share_init failed");
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &CurlPool::lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &CurlPool::unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    return share;
   }
 
   ~CurlPool() {
@@ -88,6 +108,7 @@ class CurlPool {
 
   std::mutex mutex_;
   std::vector<CURL*> idle_;
+  std::size_t leased_ = 0;
   CURLSH* share_ = nullptr;
   std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
 };
@@ -458,5 +479,7 @@ std::unique_ptr<PendingSend> CurlTransport::start(const HttpRequest& request) {
 }
 
 HttpResponse CurlTransport::send(const HttpRequest& request) { return start(request)->finish(); }
+
+void closeIdleConnections() { CurlPool::instance().closeIdle(); }
 
 }  // namespace collab::azure

@@ -13,6 +13,10 @@ extern "C" void onStopSignal(int signal) {
   std::signal(signal, SIG_DFL);
 }
 
+extern "C" void onWorkerStopSignal(int signal) {
+  if (receivedSignal == 0) receivedSignal = signal;
+}
+
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
@@ -29,6 +33,15 @@ InterruptGuard::InterruptGuard() {
 InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &previousInt_, nullptr);
   sigaction(SIGTERM, &previousTerm_, nullptr);
+}
+
+void installWorkerStopHandlers() noexcept {
+  struct sigaction action {};
+  action.sa_handler = onWorkerStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 bool stopRequested() noexcept { return receivedSignal != 0; }

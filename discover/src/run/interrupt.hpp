@@ -24,6 +24,12 @@ class InterruptGuard {
   struct sigaction previousTerm_ {};
 };
 
+/// In a worker process of the run (worker_pool.hpp): SIGINT and SIGTERM ask to stop as under the
+/// guard, but a repeated signal is ignored, so that the parent passing on the Ctrl-C the
+/// terminal already sent to the whole process group does not end the worker at once.  (The
+/// worker still ends at once when the parent does: it is tied to the parent's life.)
+void installWorkerStopHandlers() noexcept;
+
 /// True once SIGINT or SIGTERM arrived while a guard was installed.
 bool stopRequested() noexcept;
 /// The number of the signal that asked to stop, 0 when none did.

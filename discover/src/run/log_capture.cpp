@@ -1,6 +1,7 @@
 #include "run/log_capture.hpp"
 
 #include <spdlog/sinks/base_sink.h>
+#include <spdlog/spdlog.h>
 
 #include <algorithm>
 
@@ -43,5 +44,16 @@ LineCapture::~LineCapture() {
 }
 
 CapturedLines* LineCapture::redirect(CapturedLines* into) { return sink_->redirect(into); }
+
+void LineCapture::divertOutput(const spdlog::sink_ptr& output) {
+  spdlog::apply_all([&](const std::shared_ptr<spdlog::logger>& logger) {
+    auto& sinks = logger->sinks();
+    const bool captured = std::find(sinks.begin(), sinks.end(), sink_) != sinks.end();
+    const bool writes = sinks.size() > (captured ? 1u : 0u);
+    sinks.clear();
+    if (writes) sinks.push_back(output);
+    if (captured) sinks.push_back(sink_);
+  });
+}
 
 }  // namespace kxdiscover

@@ -36,6 +36,10 @@ class LineCapture {
   /// Lines from now on are appended to `into`; null drops them.  Returns the previous target.
   CapturedLines* redirect(CapturedLines* into);
 
+  /// Gives every logger that writes anywhere `output` in place of its sinks, the capture's
+  /// own kept: a worker process hands its lines to the parent instead of writing the files.
+  void divertOutput(const spdlog::sink_ptr& output);
+
   class Sink;
 
  private:

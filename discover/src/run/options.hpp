@@ -23,6 +23,12 @@ enum ExitStatus : int {
   kExitSignalBase = 128,   ///< plus the signal's number: interrupted (130 for Ctrl-C)
 };
 
+/// Worker processes when --jobs is not given: enough to keep one principal's read budget busy
+/// at Azure's round-trip times (docs/kx-discover.md, "Worker processes").
+inline constexpr unsigned kDefaultJobs = 4;
+/// More only wait on the principal's budgets.
+inline constexpr unsigned kMaxJobs = 32;
+
 struct RunOptions {
   std::string config;
   std::optional<std::string> armEndpoint;

@@ -56,14 +56,21 @@ void Progress::vnet(std::size_t index, std::size_t count, const std::string& nam
   draw(true);
 }
 
-void Progress::step(std::string_view name) {
+void Progress::step(std::string_view name) { step(name, Clock::now()); }
+
+void Progress::step(std::string_view name, Clock::time_point at) {
+  if (relay_.step) return relay_.step(name, at);
   std::lock_guard lock(mutex_);
   step_ = name;
   if (mode_ == Mode::Lines)
-    out_ << fmt::format("kx-discover: [{}] {}: {}\n", elapsed(Clock::now() - start_), where(false),
-                        step_)
+    out_ << fmt::format("kx-discover: [{}] {}: {}\n", elapsed(at - start_), where(false), step_)
          << std::flush;
   draw(true);
+}
+
+void Progress::relayTo(Relay relay) {
+  std::lock_guard lock(mutex_);
+  relay_ = std::move(relay);
 }
 
 void Progress::requests(std::size_t count) {
@@ -73,6 +80,7 @@ void Progress::requests(std::size_t count) {
 }
 
 void Progress::problem(std::string_view line) {
+  if (relay_.problem) return relay_.problem(line);
   std::lock_guard lock(mutex_);
   clearLine();
   out_ << "kx-discover: " << line << '\n' << std::flush;

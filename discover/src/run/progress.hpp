@@ -9,6 +9,7 @@
 // line is cleared first and drawn again below them.
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -29,6 +30,8 @@ class Progress {
   void subscription(std::size_t index, std::size_t count, const std::string& id);
   void vnet(std::size_t index, std::size_t count, const std::string& name);
   void step(std::string_view name);
+  /// A step a worker process entered at `at` (shown now, timed as it happened).
+  void step(std::string_view name, Clock::time_point at);
   /// The request counter moved; redraws the live line at most ten times a second.
   void requests(std::size_t count);
   /// Prints one problem line, whatever the mode.
@@ -36,12 +39,21 @@ class Progress {
   /// Clears the live line for good.
   void finish();
 
+  /// In a worker process: steps and problems go to these instead of the stream, for the
+  /// parent to show in the run's order.
+  struct Relay {
+    std::function<void(std::string_view step, Clock::time_point at)> step;
+    std::function<void(std::string_view line)> problem;
+  };
+  void relayTo(Relay relay);
+
  private:
   /// "subscription i/n <id>, VNet j/m <name>"; `brief` shortens the id (to fit a terminal).
   std::string where(bool brief) const;
   void draw(bool force);
   void clearLine();
 
+  Relay relay_;
   Mode mode_;
   std::ostream& out_;
   Clock::time_point start_;

@@ -20,6 +20,7 @@
 #include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
 #include "run/summary.hpp"
+#include "run/worker_pool.hpp"
 
 namespace kxdiscover {
 
@@ -149,31 +150,57 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
 
   LineCapture capture({"basekit", "pathbook", "netscout", "alert", kRunLogger});
   DiscoveryRun run(options, data, std::move(subscriptionMap), *session, progress, capture);
-  run.runAll(accounts);
+  // Worker processes, unless one would do: the parent then only forks, replays and reports.
+  std::optional<WorkerPool> pool;
+  if (const unsigned jobs = options.jobs.value_or(kDefaultJobs); jobs > 1) {
+    try {
+      pool.emplace(jobs);
+    } catch (const std::exception& e) {
+      progress.problem(std::string("warning: ") + e.what() + "; the run goes on in one process");
+    }
+  }
+  if (pool) {
+    RunOptions workerOptions = options;
+    workerOptions.sharedStateDir = pool->folder();
+    run.runAllInWorkers(accounts, *pool, workerOptions);
+  } else {
+    run.runAll(accounts);
+  }
   progress.finish();
+  const int signal = stopSignal() ? stopSignal() : run.workerStopSignal();
   if (run.interrupted()) {
     collab::getLogger(kRunLogger)
         ->warn(
             "**Alert** run interrupted (signal {}): the subscriptions and VNets not reached "
             "were not discovered",
-            stopSignal());
+            signal);
   }
   bool failed = run.failed();
 
   try {
-    session->saveCassette();
+    if (pool && options.record)
+      writeCassetteOfParts(run.workerCassettes(), *options.record);
+    else
+      session->saveCassette();
   } catch (const std::exception& e) {
     progress.problem(std::string("the cassette was not written: ") + e.what());
     failed = true;
   }
+  // The shared folder goes now; a second stop signal from here on ends the run at once.
+  const bool workers = pool.has_value();
+  pool.reset();
   if (options.record) outputs.cassette = *options.record;
   outputs.terraformFiles = run.terraformFiles();
   if (options.json) outputs.report = *options.json;
   if (options.html) outputs.html = *options.html;
 
   RunFigures& figures = run.figures();
-  figures.requests = session->requests();
-  figures.retries = session->retries();
+  if (!workers) {
+    figures.requests = session->requests();
+    figures.retries = session->retries();
+  } else {
+    figures.requests += session->requests();  // the sign-ins up front
+  }
   figures.seconds = std::chrono::duration<double>(Progress::Clock::now() - start).count();
 
   const bool interrupted = run.interrupted();
@@ -214,7 +241,7 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   if (!options.quiet)
     out << summaryText(status == "failed" ? "completed with failures" : status, figures, outputs)
         << std::flush;
-  if (interrupted) return kExitSignalBase + stopSignal();
+  if (interrupted) return kExitSignalBase + signal;
   return failed ? kExitFailures : kExitCompleted;
 }
 

@@ -49,6 +49,11 @@ class RunCommand final : public Command {
       // Checked without the check's own word added to the value's name in the help.
       if (text.check) option->check(CLI::Validator(*text.check).description(""));
     }
+    app.add_option("--jobs", options_.jobs,
+                   "Worker processes discovering VNets and subscriptions side by side (default " +
+                       std::to_string(kDefaultJobs) + "; 1: all in this process)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, kMaxJobs).description(""));
     app.add_flag("--quiet", options_.quiet, "No progress and no summary; problems still on stderr");
   }
 

@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <utility>
 
 #include "basekit/common.hpp"
@@ -17,6 +19,7 @@
 #include "collab/azure/replay_transport.hpp"
 #include "collab/errors.hpp"
 #include "collab/text_form.hpp"
+#include "common/atomic_file.hpp"
 #include "run/interrupt.hpp"
 
 namespace kxdiscover {
@@ -74,7 +77,9 @@ az::AssertionSource replayedAssertion() {
 
 }  // namespace
 
-AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest) {
+AzureSession::AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
+                           std::shared_ptr<az::ReplayTransport> replayed)
+    : replayed_(std::move(replayed)) {
   az::AzureEndpoints endpoints;
   if (options.armEndpoint) endpoints.resourceManager = *options.armEndpoint;
   if (options.loginEndpoint) {
@@ -89,10 +94,11 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
   std::shared_ptr<az::Transport> inner;
   if (options.replay) {
     try {
-      inner = std::make_shared<az::ReplayTransport>(*options.replay);
+      if (!replayed_) replayed_ = std::make_shared<az::ReplayTransport>(*options.replay);
     } catch (const std::exception& e) {
       throw UsageError("--replay " + *options.replay + ": " + e.what());
     }
+    inner = replayed_;
     replaying_ = true;
   } else {
     keepSecretsOutOfCoreDumps();
@@ -129,6 +135,33 @@ void AzureSession::saveCassette() {
   if (recorder_) recorder_->save();
 }
 
+void writeCassetteOfParts(const std::vector<std::string>& parts, const std::string& path) {
+  // The layout of RecordingTransport::save: two-space indents, the exchanges one level down.
+  AtomicFile file(path);
+  std::string head = collab::Json{{"format", "kx-arm-cassette"}, {"version", 1}}.dump(2);
+  head.resize(head.size() - 2);  // "\n}"
+  file.write(head + ",\n  \"exchanges\": [");
+  bool first = true;
+  for (const auto& part : parts) {
+    std::ifstream in(part, std::ios::binary);
+    const collab::Json cassette = collab::Json::parse(in, nullptr, /*allow_exceptions=*/false);
+    if (!cassette.is_object() || !cassette.contains("exchanges"))
+      throw std::runtime_error("a worker's part of the cassette (" + part + ") is not readable");
+    for (const auto& exchange : cassette["exchanges"]) {
+      std::istringstream lines(
+          exchange.dump(2, ' ', false, collab::Json::error_handler_t::replace));
+      std::string text = first ? "\n" : ",\n";
+      first = false;
+      bool firstLine = true;
+      for (std::string line; std::getline(lines, line); firstLine = false)
+        text += (firstLine ? "    " : "\n    ") + line;
+      file.write(text);
+    }
+  }
+  file.write(first ? "]\n}\n" : "\n  ]\n}\n");
+  file.commit();
+}
+
 az::SignInMethod AzureSession::methodOf(const Json& record) const {
   if (auth_) return *auth_;
   // The loader and the subscription map have checked the name already.
@@ -149,7 +182,7 @@ az::AzureCredential AzureSession::credentialFor(const Json& record,
                                                 const std::string& subscriptionId) {
   const std::string entry = field(record, "apps");
   if (auto known = credentials_.find(entry); known != credentials_.end())
-    return az::AzureCredential(subscriptionId, known->second, known->second);
+    return az::AzureCredential(subscriptionId, known->second.source, known->second.source);
 
   const az::SignInMethod method = methodOf(record);
   const std::string methodName(az::signInMethodName(method));
@@ -251,12 +284,14 @@ az::AzureCredential AzureSession::credentialFor(const Json& record,
   } catch (const az::CredentialUnavailableError& e) {
     throw CredentialError(e.what());
   }
-  credentials_[entry] = source;
+  credentials_[entry] = SignIn{method, source};
   return az::AzureCredential(subscriptionId, source, source);
 }
 
 void AzureSession::signInUpFront(const Json& subscriptionMap,
                                  const std::vector<std::string>& subscriptionIds) {
+  // A replay needs no credential, so there is nothing to check.
+  if (replaying_) return;
   std::set<std::string> done;
   for (const auto& id : subscriptionIds) {
     const std::optional<Json> record = basekit::Common::getSubscription(subscriptionMap, id);
@@ -266,8 +301,27 @@ void AzureSession::signInUpFront(const Json& subscriptionMap,
     try {
       credentialFor(*record, id).getCSC()->getToken();
     } catch (const std::exception& e) {
+      az::closeIdleConnections();
       throw SignInError("sign-in failed for " + describe(*record) + ": " + e.what());
     }
+  }
+  az::closeIdleConnections();
+  // The token requests are in the cassette now; with worker processes, which record the rest
+  // in parts of their own, nothing is left for this recorder to write over the joined parts.
+  if (recorder_) {
+    try {
+      recorder_->save();
+    } catch (const std::exception&) {
+      // Written again at the end of the run, which reports a file that cannot be written.
+    }
+  }
+}
+
+void AzureSession::adoptSignIns(const AzureSession& parent) {
+  for (const auto& [entry, signIn] : parent.credentials_) {
+    if (signIn.method == az::SignInMethod::ManagedIdentity ||
+        signIn.method == az::SignInMethod::AzureCli)
+      credentials_.emplace(entry, signIn);
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "collab/azure/azure_credential.hpp"
 #include "collab/azure/recording_transport.hpp"
+#include "collab/azure/replay_transport.hpp"
 #include "collab/azure/sign_in_method.hpp"
 #include "collab/json.hpp"
 #include "run/counting_transport.hpp"
@@ -38,14 +39,19 @@ class AzureSession {
   /// Points the client layer at the endpoints of `options` and routes it through a counting
   /// transport over curl (with --ca-file trusted), a recorder of curl (--record) or a replay
   /// (--replay).  `onRequest` gets the request count after each request.
+  /// A worker process passes the cassette its parent read (`replayed`), so that it is read
+  /// once per run, not once per worker.
   /// @throws UsageError when the CA file or the cassette to replay cannot be read.
-  AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest);
+  AzureSession(const RunOptions& options, std::function<void(std::size_t)> onRequest,
+               std::shared_ptr<collab::azure::ReplayTransport> replayed = nullptr);
   /// Puts the public-cloud endpoints and the plain default transport back.
   ~AzureSession();
   AzureSession(const AzureSession&) = delete;
   AzureSession& operator=(const AzureSession&) = delete;
 
   bool replaying() const noexcept { return replaying_; }
+  /// The cassette being replayed; null when not replaying.
+  std::shared_ptr<collab::azure::ReplayTransport> replayed() const { return replayed_; }
   std::size_t requests() const { return counter_->requests(); }
   std::size_t retries() const { return counter_->retries(); }
   /// Writes the cassette when recording; does nothing otherwise.
@@ -73,18 +79,37 @@ class AzureSession {
 
   /// Signs in, before anything else is asked of Azure, for every entry that serves one of
   /// `subscriptionIds` and whose method was chosen (methodChosen); an entry left to the
-  /// default client secret signs in when its subscription's turn comes, as it always has.
+  /// default client secret signs in when its subscription's turn comes, as it always has.  A
+  /// replay signs nothing in.  No connection is left open afterwards, so the worker processes
+  /// forked next inherit none.
   /// @throws SignInError for the first entry that cannot sign in.
   void signInUpFront(const collab::Json& subscriptionMap,
                      const std::vector<std::string>& subscriptionIds);
 
+  /// In a worker process: takes over the parent's sign-ins of a managed identity or the Azure
+  /// CLI with their tokens, which leave nothing in a cassette, so that a worker does not run
+  /// `az` or ask the identity endpoint again.  Other methods sign in in each worker, and their
+  /// token requests are recorded and replayed there as before.
+  void adoptSignIns(const AzureSession& parent);
+
  private:
   bool replaying_ = false;
+  std::shared_ptr<collab::azure::ReplayTransport> replayed_;
   std::optional<collab::azure::SignInMethod> auth_;
+  struct SignIn {
+    collab::azure::SignInMethod method;
+    std::shared_ptr<collab::azure::TokenCredential> source;
+  };
   /// One token source per azure_cred entry, by entry name.
-  std::map<std::string, std::shared_ptr<collab::azure::TokenCredential>> credentials_;
+  std::map<std::string, SignIn> credentials_;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
   std::shared_ptr<CountingTransport> counter_;
 };
+
+/// Writes the cassette at `path` from the parts the run's worker processes recorded, their
+/// exchanges in the order of `parts`, in the format a single recorder writes; one part is held
+/// in memory at a time.
+/// @throws std::runtime_error when a part cannot be read or the file cannot be written.
+void writeCassetteOfParts(const std::vector<std::string>& parts, const std::string& path);
 
 }  // namespace kxdiscover

@@ -52,6 +52,13 @@ Json subscriptionEntry(const Json& account, const char* status) {
 
 }  // namespace
 
+std::vector<std::string> namesOf(const std::vector<az::VirtualNetwork>& vnets) {
+  std::vector<std::string> names;
+  names.reserve(vnets.size());
+  for (const auto& vnet : vnets) names.push_back(vnet.name);
+  return names;
+}
+
 DiscoveryRun::DiscoveryRun(const RunOptions& options, const Json& data, Json subscriptionMap,
                            AzureSession& session, Progress& progress, LineCapture& capture)
     : options_(options),
@@ -68,10 +75,14 @@ void DiscoveryRun::runAll(const std::vector<const Json*>& accounts) {
       runSubscription(*accounts[i], i + 1, accounts.size());
       continue;
     }
-    Json report = subscriptionEntry(*accounts[i], "skipped");
-    addUnreached(*accounts[i], report);
-    subscriptions_.push_back(std::move(report));
+    skipSubscription(*accounts[i]);
   }
+}
+
+void DiscoveryRun::skipSubscription(const Json& account) {
+  Json report = subscriptionEntry(account, "skipped");
+  addUnreached(account, report);
+  subscriptions_.push_back(std::move(report));
 }
 
 void DiscoveryRun::addUnreached(const Json& account, Json& report) {
@@ -151,42 +162,76 @@ void DiscoveryRun::countFindings(const CapturedLines& lines, Json& report) {
   figures_.errors += report["errors"].size();
 }
 
-void DiscoveryRun::runSubscription(const Json& account, std::size_t index, std::size_t count) {
+Json DiscoveryRun::openSubscription(const Json& account, std::size_t index, std::size_t count) {
   const std::string subscriptionId = collab::textForm(account.value("subscription_id", Json()));
   progress_.subscription(index, count, subscriptionId);
   ++figures_.subscriptions;
-  Json report = subscriptionEntry(account, "completed");
-  CapturedLines lines;
-  {
-    CaptureScope scope(capture_, lines);
-    try {
-      subscriptionSteps(account, subscriptionId, report);
-    } catch (...) {
-      if (std::optional<StepFailure> failure = failureInFlight()) {
-        report["status"] = "failed";
-        recordFailure(subscriptionId, std::nullopt, *failure, report);
-      }
-    }
-    if (report["status"] == "failed" || !report["failures"].empty()) ++figures_.subscriptionsFailed;
-    if (interrupted_ && report["status"] == "completed") report["status"] = "interrupted";
-  }
-  countFindings(lines, report);
+  return subscriptionEntry(account, "completed");
+}
 
+void DiscoveryRun::closeSubscription(const Json& account, Json report, const CapturedLines& lines,
+                                     bool cutShort) {
+  if (report["status"] == "failed" || !report["failures"].empty()) ++figures_.subscriptionsFailed;
+  if (cutShort && report["status"] == "completed") report["status"] = "interrupted";
+  countFindings(lines, report);
   addUnreached(account, report);
   subscriptions_.push_back(std::move(report));
 }
 
-void DiscoveryRun::subscriptionSteps(const Json& account, const std::string& subscriptionId,
-                                     Json& report) {
+void DiscoveryRun::runSubscription(const Json& account, std::size_t index, std::size_t count) {
+  Json report = openSubscription(account, index, count);
+  const std::string subscriptionId = report["id"].get<std::string>();
+  CapturedLines lines;
+  std::optional<SubscriptionReady> ready;
+  {
+    CaptureScope scope(capture_, lines);
+    ready = subscriptionTask(account, subscriptionId, report);
+  }
+  if (ready) {
+    const Json configured = Common::getSubscriptionVnets(account);
+    std::size_t index = 0;
+    for (const auto& [name, entry] : configured.items()) {
+      if (stopRequested()) interrupted_ = true;
+      if (interrupted_) break;
+      progress_.vnet(++index, configured.size(), name);
+      const auto found = std::find_if(ready->azureVnets.begin(), ready->azureVnets.end(),
+                                      [&, &n = name](const auto& v) { return v.name == n; });
+      Json vnetReport;
+      if (found == ready->azureVnets.end())
+        reportMissingVnet(name, subscriptionId, namesOf(ready->azureVnets), vnetReport);
+      else
+        runVnet(account, ready->cred, *found, vnetReport);
+      report["vnets"].push_back(std::move(vnetReport));
+    }
+  }
+  closeSubscription(account, std::move(report), lines, interrupted_);
+}
+
+std::optional<DiscoveryRun::SubscriptionReady> DiscoveryRun::subscriptionTask(
+    const Json& account, const std::string& subscriptionId, Json& report) {
+  try {
+    return subscriptionSteps(account, subscriptionId, report);
+  } catch (...) {
+    if (std::optional<StepFailure> failure = failureInFlight())
+      failSubscription(subscriptionId, *failure, report);
+  }
+  return std::nullopt;
+}
+
+void DiscoveryRun::failSubscription(const std::string& subscriptionId, const StepFailure& failure,
+                                    Json& report) {
+  report["status"] = "failed";
+  recordFailure(subscriptionId, std::nullopt, failure, report);
+}
+
+DiscoveryRun::SubscriptionReady DiscoveryRun::subscriptionSteps(const Json& account,
+                                                                const std::string& subscriptionId,
+                                                                Json& report) {
   enter("subscription banner");
   Common::logSubscription(subscriptionId);
 
   enter("credentials");
-  const std::optional<Json> record = Common::getSubscription(subscriptionMap_, subscriptionId);
-  if (!record)
-    throw CredentialError("azure_cred has no entry listing subscription " + subscriptionId +
-                          " and no 'corvanta' entry to fall back on");
-  const az::AzureCredential cred = session_.credentialFor(*record, subscriptionId);
+  az::AzureCredential cred = credentialOf(subscriptionId);
   enter("token");
   // Fetched once here so that a subscription whose token cannot be had is reported as such;
   // the credential keeps the token for the clients that follow.
@@ -199,7 +244,7 @@ void DiscoveryRun::subscriptionSteps(const Json& account, const std::string& sub
   az::NetworkManagementClient network(cred.getCSC(), cred.getSubId());
   NetScout::list_vnet(network, names);
   // list_vnet only logs; the run needs the VNet objects themselves.
-  const std::vector<az::VirtualNetwork> azureVnets = network.virtual_networks.list_all();
+  std::vector<az::VirtualNetwork> azureVnets = network.virtual_networks.list_all();
 
   // The quota and unused-table checks only report: when one fails, the failure is recorded
   // and the VNets are still discovered.
@@ -220,30 +265,23 @@ void DiscoveryRun::subscriptionSteps(const Json& account, const std::string& sub
     for (const auto& region : regions)
       NetScout::discover_route_table_without_subnet_in_region(network, region);
   });
+  return SubscriptionReady{std::move(cred), std::move(azureVnets)};
+}
 
-  std::size_t index = 0;
-  for (const auto& [name, entry] : configured.items()) {
-    if (stopRequested()) interrupted_ = true;
-    if (interrupted_) return;
-    progress_.vnet(++index, configured.size(), name);
-    const auto found = std::find_if(azureVnets.begin(), azureVnets.end(),
-                                    [&, &n = name](const auto& v) { return v.name == n; });
-    Json vnetReport;
-    if (found == azureVnets.end())
-      reportMissingVnet(name, subscriptionId, azureVnets, vnetReport);
-    else
-      runVnet(account, cred, *found, vnetReport);
-    report["vnets"].push_back(std::move(vnetReport));
-  }
+az::AzureCredential DiscoveryRun::credentialOf(const std::string& subscriptionId) const {
+  const std::optional<Json> record = Common::getSubscription(subscriptionMap_, subscriptionId);
+  if (!record)
+    throw CredentialError("azure_cred has no entry listing subscription " + subscriptionId +
+                          " and no 'corvanta' entry to fall back on");
+  return session_.credentialFor(*record, subscriptionId);
 }
 
 void DiscoveryRun::reportMissingVnet(const std::string& name, const std::string& subscriptionId,
-                                     const std::vector<az::VirtualNetwork>& azureVnets,
-                                     Json& report) {
+                                     const std::vector<std::string>& azureNames, Json& report) {
   std::string hint;
-  for (const auto& vnet : azureVnets) {
-    if (collab::ci_equal(vnet.name, name))
-      hint = " (it has " + vnet.name + ", which differs in letter case)";
+  for (const auto& azureName : azureNames) {
+    if (collab::ci_equal(azureName, name))
+      hint = " (it has " + azureName + ", which differs in letter case)";
   }
   report = vnetEntry(name, "not_found");
   CapturedLines lines;
@@ -259,9 +297,8 @@ void DiscoveryRun::reportMissingVnet(const std::string& name, const std::string&
   ++figures_.vnetsNotFound;
 }
 
-void DiscoveryRun::runVnet(const Json& account, const az::AzureCredential& cred,
-                           const az::VirtualNetwork& vnet, Json& report) {
-  report = vnetIdentity(vnet);
+Json DiscoveryRun::vnetReportStart(const az::VirtualNetwork& vnet) {
+  Json report = vnetIdentity(vnet);
   report["status"] = "completed";
   report["failed_step"] = nullptr;
   report["failure"] = nullptr;
@@ -271,6 +308,21 @@ void DiscoveryRun::runVnet(const Json& account, const az::AzureCredential& cred,
   report["route_tables"] = Json::array();
   report["refused_routes"] = Json::array();
   report["terraform_file"] = nullptr;
+  return report;
+}
+
+void DiscoveryRun::failVnet(const std::string& subscriptionId, const std::string& vnet,
+                            const StepFailure& failure, Json& report) {
+  report["status"] = "failed";
+  report["failed_step"] = failure.step;
+  report["failure"] = failure.message;
+  ++figures_.vnetsFailed;
+  recordFailure(subscriptionId, vnet, failure, report);
+}
+
+void DiscoveryRun::runVnet(const Json& account, const az::AzureCredential& cred,
+                           const az::VirtualNetwork& vnet, Json& report) {
+  report = vnetReportStart(vnet);
   CapturedLines lines;
   {
     CaptureScope scope(capture_, lines);
@@ -279,11 +331,7 @@ void DiscoveryRun::runVnet(const Json& account, const az::AzureCredential& cred,
       ++figures_.vnetsDiscovered;
     } catch (...) {
       if (std::optional<StepFailure> failure = failureInFlight()) {
-        report["status"] = "failed";
-        report["failed_step"] = failure->step;
-        report["failure"] = failure->message;
-        ++figures_.vnetsFailed;
-        recordFailure(cred.getSubId(), vnet.name, *failure, report);
+        failVnet(cred.getSubId(), vnet.name, *failure, report);
       } else {
         report["status"] = "interrupted";
         ++figures_.vnetsSkipped;

@@ -76,4 +76,9 @@ class COLLAB_EXPORT CurlTransport final : public Transport {
   std::string caBundle_;
 };
 
+/// Closes every kept-alive connection of the pool (when no transfer is under way), so that a
+/// process forked afterwards inherits none: two processes writing to one connection would mix
+/// their requests.  The next request connects afresh.
+COLLAB_EXPORT void closeIdleConnections();
+
 }  // namespace collab::azure
