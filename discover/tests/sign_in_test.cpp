@@ -19,11 +19,6 @@ const std::string kSubject = "repo:corvanta/kx:environment:discovery";
 const std::string kIdentityHeader = "identity-header-secret-value";
 const std::string kPemPassword = "pem-password-secret-value";
 
-// The azure_cred section the runs below take instead of the test configuration's.
-std::string credentials(const std::string& corvantaEntry) {
-  return "azure_cred:\n  corvanta:\n" + corvantaEntry;
-}
-
 // An unsigned JWT of the federated identity the estate trusts, valid for an hour.
 std::string federatedToken(const std::string& subject = kSubject) {
   const auto now = std::chrono::duration_cast<std::chrono::seconds>(
@@ -107,11 +102,14 @@ print(json.dumps({"accessToken": answer["access_token"], "expires_on": int(answe
     return env;
   }
 
-  void useCredentials(const std::string& azureCred) {
-    std::string config = readFile(path("discovery.yaml"));
+  // A run afresh (no outputs yet) with the test configuration whose azure_cred holds only a
+  // corvanta entry of these keys, serving both subscriptions.
+  void prepareRun(const std::string& corvantaEntry) {
+    fs::remove_all(path("out"));
+    std::string config = readFile(kSource + "/discover/tests/data/discovery.yaml");
     const auto from = config.find("azure_cred:");
-    const auto to = config.find("account_info:");
-    config.replace(from, to - from, azureCred);
+    config.replace(from, config.find("account_info:") - from,
+                   "azure_cred:\n  corvanta:\n" + corvantaEntry);
     std::ofstream(path("discovery.yaml")) << config;
   }
 
@@ -183,12 +181,9 @@ TEST_F(SignInTest, EveryMethodDiscoversTheEstateAndItsRecordingReplaysWithoutCre
        [&] { return azEnv(true); },
        {kSecrets.at("KX_TEST_READER_SECRET")}},
   };
-  const std::string original = readFile(path("discovery.yaml"));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.method);
-    fs::remove_all(path("out"));
-    std::ofstream(path("discovery.yaml")) << original;
-    useCredentials(credentials(c.entry));
+    prepareRun(c.entry);
     serveSignIn(signInEstate());
 
     const ProgramResult r = run({"--jobs", c.jobs, "--record", "run.cassette.json", "--json",
@@ -288,12 +283,9 @@ TEST_F(SignInTest, ASignInThatCannotWorkEndsTheRunBeforeAnyVnetIsTouched) {
        "the environment variable KX_TEST_READER_SECRET (arm_application_secret_env of azure_cred "
        "entry 'corvanta') is not set or empty"},
   };
-  const std::string original = readFile(path("discovery.yaml"));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    fs::remove_all(path("out"));
-    std::ofstream(path("discovery.yaml")) << original;
-    useCredentials(credentials(c.entry));
+    prepareRun(c.entry);
     Json served = signInEstate();
     if (c.estateChange) c.estateChange(served);
     serveSignIn(served);

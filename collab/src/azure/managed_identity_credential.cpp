@@ -2,7 +2,6 @@
 
 #include <random>
 
-#include "collab/azure/arm_error.hpp"
 #include "collab/azure/curl_transport.hpp"
 #include "retry_loop.hpp"
 #include "text_util.hpp"
@@ -94,12 +93,7 @@ AccessToken ManagedIdentityCredential::fetchToken(std::chrono::system_clock::tim
                              "answered HTTP " + std::to_string(response.status))) {
       continue;
     }
-    ErrorDetails details = parseErrorBody(response.body);
-    std::string message = what + " failed: HTTP " + std::to_string(response.status);
-    if (!details.code.empty()) message += " " + details.code;
-    message += ": " + details.message;
-    if (loop.attempt() > 1) message += " (after " + std::to_string(loop.attempt()) + " attempts)";
-    throw AuthenticationError(message, response.status, details.code);
+    throw detail::refusalOf(what, response, loop.attempt());
   }
 }
 

@@ -72,13 +72,19 @@ Json requestToken(Transport& transport, const TokenRequest& request, const Retry
                              "answered HTTP " + std::to_string(response.status))) {
       continue;
     }
-    ErrorDetails details = parseErrorBody(response.body);
-    std::string message = what + " failed: HTTP " + std::to_string(response.status);
-    if (!details.code.empty()) message += " " + details.code;
-    message += ": " + details.message;
-    if (loop.attempt() > 1) message += " (after " + std::to_string(loop.attempt()) + " attempts)";
-    throw AuthenticationError(scrub(message, request), response.status, details.code);
+    throw refusalOf(what, response, loop.attempt(), &request);
   }
+}
+
+AuthenticationError refusalOf(const std::string& what, const HttpResponse& response, int attempts,
+                              const TokenRequest* request) {
+  ErrorDetails details = parseErrorBody(response.body);
+  std::string message = what + " failed: HTTP " + std::to_string(response.status);
+  if (!details.code.empty()) message += " " + details.code;
+  message += ": " + details.message;
+  if (attempts > 1) message += " (after " + std::to_string(attempts) + " attempts)";
+  return AuthenticationError(request ? scrub(message, *request) : message, response.status,
+                             details.code);
 }
 
 std::string tokenUrl(const AzureEndpoints& endpoints, const std::string& tenant) {

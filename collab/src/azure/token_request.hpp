@@ -40,6 +40,12 @@ AccessToken fetchAccessToken(const CredentialOptions& options, const TokenReques
 Json requestToken(Transport& transport, const TokenRequest& request, const RetryOptions& retry,
                   std::mt19937_64& random);
 
+/// The failure for an answer that refuses a token: "<what> failed: HTTP <status> [<code>]:
+/// <message> [(after <n> attempts)]", without the request's secret or assertion when a request
+/// is given.
+AuthenticationError refusalOf(const std::string& what, const HttpResponse& response, int attempts,
+                              const TokenRequest* request = nullptr);
+
 /// A member holding a whole number either as a JSON number or as a numeric string.
 std::optional<std::int64_t> integerMember(const Json& object, const char* key);
 

@@ -56,6 +56,25 @@ void writePem(const std::string& path, const std::function<int(FILE*)>& write) {
   check(ok == 1, "write PEM");
 }
 
+// A certificate of `key`, valid from an hour ago for a day, issued by itself to `subject`
+// (name entries as pairs), not signed yet.
+CertPtr newCertificate(EVP_PKEY* key,
+                       const std::vector<std::pair<const char*, std::string>>& subject) {
+  CertPtr cert(X509_new());
+  check(cert != nullptr, "X509_new");
+  X509_set_version(cert.get(), 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), static_cast<long>(std::rand() % 1000000 + 1));
+  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
+  X509_set_pubkey(cert.get(), key);
+  X509_NAME* name = X509_get_subject_name(cert.get());
+  for (const auto& [field, value] : subject)
+    X509_NAME_add_entry_by_txt(name, field, MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(value.c_str()), -1, -1, 0);
+  X509_set_issuer_name(cert.get(), name);
+  return cert;
+}
+
 }  // namespace
 
 TlsFiles makeSelfSignedCertificate(const TempDir& dir, const std::string& stem,
@@ -63,21 +82,8 @@ TlsFiles makeSelfSignedCertificate(const TempDir& dir, const std::string& stem,
                                    const std::vector<std::string>& ipAddresses) {
   KeyPtr key(EVP_EC_gen("P-256"));
   check(key != nullptr, "key generation");
-  CertPtr cert(X509_new());
-  check(cert != nullptr, "X509_new");
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), static_cast<long>(std::rand() % 1000000 + 1));
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
-  X509_set_pubkey(cert.get(), key.get());
-
   std::string commonName = !dnsNames.empty() ? dnsNames.front() : ipAddresses.front();
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("kx tests"), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), name);
+  CertPtr cert = newCertificate(key.get(), {{"O", "kx tests"}, {"CN", commonName}});
 
   std::string san;
   for (const auto& dns : dnsNames) san += (san.empty() ? "" : ",") + std::string("DNS:") + dns;
@@ -100,18 +106,7 @@ ClientCertificateFiles makeClientCertificate(const std::filesystem::path& dir,
                                              bool rsa) {
   KeyPtr key(rsa ? EVP_RSA_gen(2048) : EVP_EC_gen("P-256"));
   check(key != nullptr, "key generation");
-  CertPtr cert(X509_new());
-  check(cert != nullptr, "X509_new");
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), static_cast<long>(std::rand() % 1000000 + 1));
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
-  X509_set_pubkey(cert.get(), key.get());
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("kx test application"), -1, -1,
-                             0);
-  X509_set_issuer_name(cert.get(), name);
+  CertPtr cert = newCertificate(key.get(), {{"CN", "kx test application"}});
   check(X509_sign(cert.get(), key.get(), EVP_sha256()) > 0, "signing");
 
   auto pemOf = [](const std::function<int(BIO*)>& write) {

@@ -63,16 +63,107 @@ const char* recordFieldOf(std::string_view key) {
   return "";
 }
 
-// A token source that never signs in, for a replay whose cassette holds no token request.
-std::shared_ptr<az::TokenCredential> replayedToken() {
+// A replay reads no secret, file or environment and runs nothing.  Recorded token requests are
+// matched with their secrets and assertions redacted, so any text stands in for them; a managed
+// identity or the Azure CLI left no request in the cassette and gets a placeholder token.
+std::shared_ptr<az::TokenCredential> replayedSignIn(const Json& record, az::SignInMethod method) {
+  const std::string tenant = field(record, "dir_id");
+  const std::string app = field(record, "app_id");
+  switch (method) {
+    case az::SignInMethod::ClientSecret:
+      return std::make_shared<az::ClientSecretCredential>(tenant, app, "replayed-without-secret");
+    case az::SignInMethod::ClientCertificate:
+    case az::SignInMethod::WorkloadIdentity:
+      return std::make_shared<az::ClientAssertionCredential>(
+          tenant, app, [](const std::string&, std::chrono::system_clock::time_point) {
+            return std::string("replayed-without-assertion");
+          });
+    case az::SignInMethod::ManagedIdentity:
+    case az::SignInMethod::AzureCli:
+      break;
+  }
   return std::make_shared<az::StaticTokenCredential>(az::kRedactedToken);
 }
 
-// Replayed assertions are matched with the recorded ones redacted: any text does.
-az::AssertionSource replayedAssertion() {
-  return [](const std::string&, std::chrono::system_clock::time_point) {
-    return std::string("replayed-without-assertion");
-  };
+// The value of the environment variable a record field names; absent when the field is empty.
+// @throws CredentialError when it names one that is unset or empty.
+std::optional<std::string> namedVariable(const Json& record, const char* fieldName,
+                                         const char* configKey, const char* holds) {
+  const std::string variable = field(record, fieldName);
+  if (variable.empty()) return std::nullopt;
+  std::string value = envValue(variable);
+  if (value.empty())
+    throw CredentialError("the environment variable " + variable + " (" + configKey +
+                          " of azure_cred entry '" + field(record, "apps") +
+                          "') is not set or empty; it must hold " + holds);
+  return value;
+}
+
+// Signs the entry in the way `method` does, reading what it needs of the record and the
+// environment.
+// @throws CredentialError naming what is missing or unusable.
+std::shared_ptr<az::TokenCredential> liveSignIn(const Json& record, az::SignInMethod method) {
+  const std::string entry = field(record, "apps");
+  for (std::string_view key : az::requiredCredentialKeys(method)) {
+    if (field(record, recordFieldOf(key)).empty())
+      throw CredentialError("azure_cred entry '" + entry + "' has no " + std::string(key) +
+                            ", which the " + std::string(az::signInMethodName(method)) +
+                            " sign-in needs");
+  }
+  const std::string tenant = field(record, "dir_id");
+  const std::string app = field(record, "app_id");
+  try {
+    switch (method) {
+      case az::SignInMethod::ClientSecret:
+        return std::make_shared<az::ClientSecretCredential>(
+            tenant, app,
+            *namedVariable(record, "secret_env", "arm_application_secret_env",
+                           "the application secret"));
+      case az::SignInMethod::ClientCertificate: {
+        const auto password =
+            namedVariable(record, "certificate_password_env", "arm_client_certificate_password_env",
+                          "the password of the certificate's private key");
+        return std::make_shared<az::ClientAssertionCredential>(
+            tenant, app,
+            az::certificateAssertions(
+                az::ClientCertificate::load(field(record, "certificate_path"), password), app));
+      }
+      case az::SignInMethod::WorkloadIdentity: {
+        std::string file = field(record, "federated_token_file");
+        if (file.empty()) file = envValue("AZURE_FEDERATED_TOKEN_FILE");
+        if (file.empty())
+          throw CredentialError("azure_cred entry '" + entry +
+                                "' names no federated token file: set arm_federated_token_file, "
+                                "or AZURE_FEDERATED_TOKEN_FILE in the environment");
+        return std::make_shared<az::ClientAssertionCredential>(tenant, app,
+                                                               az::federatedTokenFile(file));
+      }
+      case az::SignInMethod::ManagedIdentity: {
+        az::ManagedIdentityOptions identity;
+        if (const std::string id = field(record, "managed_identity_client_id"); !id.empty())
+          identity.clientId = id;
+        if (const std::string endpoint = envValue("IDENTITY_ENDPOINT"); !endpoint.empty()) {
+          identity.identityEndpoint = endpoint;
+          identity.identityHeader = envValue("IDENTITY_HEADER");
+        }
+        if (const std::string test = envValue(kTestMetadataEndpoint); !test.empty()) {
+          if (!test.starts_with("http://") || !az::isLoopbackHost(urlHost(test)))
+            throw CredentialError(std::string(kTestMetadataEndpoint) +
+                                  " is for tests and takes an http URL of a loopback host only");
+          identity.metadataEndpoint = test;
+        }
+        return std::make_shared<az::ManagedIdentityCredential>(std::move(identity));
+      }
+      case az::SignInMethod::AzureCli: {
+        az::AzureCliOptions cli;
+        if (!tenant.empty()) cli.tenantId = tenant;
+        return std::make_shared<az::AzureCliCredential>(std::move(cli));
+      }
+    }
+  } catch (const az::CredentialUnavailableError& e) {
+    throw CredentialError(e.what());
+  }
+  throw CredentialError("azure_cred entry '" + entry + "': unknown sign-in method");
 }
 
 }  // namespace
@@ -181,111 +272,15 @@ std::string AzureSession::describe(const Json& record) const {
 az::AzureCredential AzureSession::credentialFor(const Json& record,
                                                 const std::string& subscriptionId) {
   const std::string entry = field(record, "apps");
-  if (auto known = credentials_.find(entry); known != credentials_.end())
-    return az::AzureCredential(subscriptionId, known->second.source, known->second.source);
-
-  const az::SignInMethod method = methodOf(record);
-  const std::string methodName(az::signInMethodName(method));
-  // A replay reads none of them; a missing one shows as a request the cassette lacks.
-  for (std::string_view key : az::requiredCredentialKeys(method)) {
-    if (!replaying_ && field(record, recordFieldOf(key)).empty())
-      throw CredentialError("azure_cred entry '" + entry + "' has no " + std::string(key) +
-                            ", which the " + methodName + " sign-in needs");
+  auto known = credentials_.find(entry);
+  if (known == credentials_.end()) {
+    const az::SignInMethod method = methodOf(record);
+    known = credentials_
+                .emplace(entry, SignIn{method, replaying_ ? replayedSignIn(record, method)
+                                                          : liveSignIn(record, method)})
+                .first;
   }
-  const std::string tenant = field(record, "dir_id");
-  const std::string app = field(record, "app_id");
-  std::shared_ptr<az::TokenCredential> source;
-  try {
-    switch (method) {
-      case az::SignInMethod::ClientSecret: {
-        const std::string variable = field(record, "secret_env");
-        std::string secret = envValue(variable);
-        if (secret.empty()) {
-          if (!replaying_)
-            throw CredentialError("the environment variable " + variable +
-                                  " (arm_application_secret_env of azure_cred entry '" + entry +
-                                  "') is not set or empty; it must hold the application secret");
-          // Replayed token requests are matched with their secrets redacted.
-          secret = "replayed-without-secret";
-        }
-        source = std::make_shared<az::ClientSecretCredential>(tenant, app, std::move(secret));
-        break;
-      }
-      case az::SignInMethod::ClientCertificate: {
-        if (replaying_) {
-          source =
-              std::make_shared<az::ClientAssertionCredential>(tenant, app, replayedAssertion());
-          break;
-        }
-        std::optional<std::string> password;
-        if (const std::string variable = field(record, "certificate_password_env");
-            !variable.empty()) {
-          password = envValue(variable);
-          if (password->empty())
-            throw CredentialError("the environment variable " + variable +
-                                  " (arm_client_certificate_password_env of azure_cred entry '" +
-                                  entry +
-                                  "') is not set or empty; it must hold the password of "
-                                  "the certificate's private key");
-        }
-        auto certificate = az::ClientCertificate::load(field(record, "certificate_path"), password);
-        source = std::make_shared<az::ClientAssertionCredential>(
-            tenant, app, az::certificateAssertions(std::move(certificate), app));
-        break;
-      }
-      case az::SignInMethod::WorkloadIdentity: {
-        if (replaying_) {
-          source =
-              std::make_shared<az::ClientAssertionCredential>(tenant, app, replayedAssertion());
-          break;
-        }
-        std::string file = field(record, "federated_token_file");
-        if (file.empty()) file = envValue("AZURE_FEDERATED_TOKEN_FILE");
-        if (file.empty())
-          throw CredentialError("azure_cred entry '" + entry +
-                                "' names no federated token file: set arm_federated_token_file, "
-                                "or AZURE_FEDERATED_TOKEN_FILE in the environment");
-        source = std::make_shared<az::ClientAssertionCredential>(tenant, app,
-                                                                 az::federatedTokenFile(file));
-        break;
-      }
-      case az::SignInMethod::ManagedIdentity: {
-        if (replaying_) {
-          source = replayedToken();
-          break;
-        }
-        az::ManagedIdentityOptions identity;
-        if (const std::string id = field(record, "managed_identity_client_id"); !id.empty())
-          identity.clientId = id;
-        if (const std::string endpoint = envValue("IDENTITY_ENDPOINT"); !endpoint.empty()) {
-          identity.identityEndpoint = endpoint;
-          identity.identityHeader = envValue("IDENTITY_HEADER");
-        }
-        if (const std::string test = envValue(kTestMetadataEndpoint); !test.empty()) {
-          if (!test.starts_with("http://") || !az::isLoopbackHost(urlHost(test)))
-            throw CredentialError(std::string(kTestMetadataEndpoint) +
-                                  " is for tests and takes an http URL of a loopback host only");
-          identity.metadataEndpoint = test;
-        }
-        source = std::make_shared<az::ManagedIdentityCredential>(std::move(identity));
-        break;
-      }
-      case az::SignInMethod::AzureCli: {
-        if (replaying_) {
-          source = replayedToken();
-          break;
-        }
-        az::AzureCliOptions cli;
-        if (!tenant.empty()) cli.tenantId = tenant;
-        source = std::make_shared<az::AzureCliCredential>(std::move(cli));
-        break;
-      }
-    }
-  } catch (const az::CredentialUnavailableError& e) {
-    throw CredentialError(e.what());
-  }
-  credentials_[entry] = SignIn{method, source};
-  return az::AzureCredential(subscriptionId, source, source);
+  return az::AzureCredential(subscriptionId, known->second.source, known->second.source);
 }
 
 void AzureSession::signInUpFront(const Json& subscriptionMap,
