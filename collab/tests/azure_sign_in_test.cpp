@@ -290,6 +290,18 @@ TEST_F(SignInTest, TheFederatedTokenFileIsReadAgainForEveryTokenRequest) {
   EXPECT_EQ(param(lastForm(), "client_assertion"), "rotated-federated-token");
 }
 
+TEST_F(SignInTest, AnEmptyAssertionIsRefusedBeforeAnythingIsSent) {
+  // Sent on, it would read as an empty client secret.
+  ClientAssertionCredential credential(
+      kTenant, kAppId,
+      [](const std::string&, std::chrono::system_clock::time_point) { return std::string(); },
+      options());
+  EXPECT_THAT(
+      failureOf<CredentialUnavailableError>([&] { credential.getToken(); }),
+      HasSubstr("no client assertion for application app-1 in tenant " + std::string(kTenant)));
+  EXPECT_EQ(login_.requestCount(), 0u);
+}
+
 TEST_F(SignInTest, RefusalsAndMalformedAnswersNameWhoAskedAndNeverTheAssertion) {
   std::ofstream(dir_.file("token")) << "secret-federated-token";
   struct Case {

@@ -6,30 +6,23 @@
 #include <sstream>
 
 #include "text_util.hpp"
-#include "token_request.hpp"
 
 namespace collab::azure {
 
 ClientAssertionCredential::ClientAssertionCredential(std::string tenantId, std::string clientId,
                                                      AssertionSource assertion,
                                                      CredentialOptions options)
-    : RefreshingCredential(options.retry.clock, options.refreshMargin),
-      tenantId_(std::move(tenantId)),
-      clientId_(std::move(clientId)),
-      assertion_(std::move(assertion)),
-      options_(std::move(options)),
-      endpoints_(options_.endpoints ? *options_.endpoints : currentEndpoints()) {}
+    : ClientCredentialsGrant(std::move(tenantId), std::move(clientId), std::move(options)),
+      assertion_(std::move(assertion)) {}
 
-AccessToken ClientAssertionCredential::fetchToken(std::chrono::system_clock::time_point now) {
-  detail::TokenRequest request;
-  request.tokenUrl = detail::tokenUrl(endpoints_, tenantId_);
-  request.resource = endpoints_.managementResource;
-  request.clientId = clientId_;
-  request.clientAssertion = assertion_(request.tokenUrl, now);
-  request.who = "application " + clientId_ + " in tenant " + tenantId_;
-  if (request.clientAssertion.empty())
-    throw CredentialUnavailableError("no client assertion for " + request.who);
-  return detail::fetchAccessToken(options_, request, now);
+ClientCredentialsGrant::Proof ClientAssertionCredential::proof(
+    const std::string& tokenUrl, std::chrono::system_clock::time_point now) {
+  std::string assertion = assertion_(tokenUrl, now);
+  // An empty assertion would go out as an empty client secret instead.
+  if (assertion.empty())
+    throw CredentialUnavailableError("no client assertion for application " + clientId() +
+                                     " in tenant " + tenantId());
+  return Proof{{}, std::move(assertion)};
 }
 
 AssertionSource certificateAssertions(std::shared_ptr<const ClientCertificate> certificate,

@@ -1,7 +1,5 @@
 #include "collab/azure/client_secret_credential.hpp"
 
-#include "token_request.hpp"
-
 namespace collab::azure {
 
 AuthenticationError::AuthenticationError(const std::string& message, int status, std::string error)
@@ -10,21 +8,12 @@ AuthenticationError::AuthenticationError(const std::string& message, int status,
 ClientSecretCredential::ClientSecretCredential(std::string tenantId, std::string clientId,
                                                std::string clientSecret,
                                                ClientSecretCredentialOptions options)
-    : RefreshingCredential(options.retry.clock, options.refreshMargin),
-      tenantId_(std::move(tenantId)),
-      clientId_(std::move(clientId)),
-      clientSecret_(std::move(clientSecret)),
-      options_(std::move(options)),
-      endpoints_(options_.endpoints ? *options_.endpoints : currentEndpoints()) {}
+    : ClientCredentialsGrant(std::move(tenantId), std::move(clientId), std::move(options)),
+      clientSecret_(std::move(clientSecret)) {}
 
-AccessToken ClientSecretCredential::fetchToken(std::chrono::system_clock::time_point now) {
-  detail::TokenRequest request{detail::tokenUrl(endpoints_, tenantId_),
-                               endpoints_.managementResource,
-                               clientId_,
-                               clientSecret_,
-                               {},
-                               "application " + clientId_ + " in tenant " + tenantId_};
-  return detail::fetchAccessToken(options_, request, now);
+ClientCredentialsGrant::Proof ClientSecretCredential::proof(const std::string&,
+                                                            std::chrono::system_clock::time_point) {
+  return Proof{clientSecret_, {}};
 }
 
 }  // namespace collab::azure

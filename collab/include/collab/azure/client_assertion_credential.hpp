@@ -8,9 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "collab/azure/azure_endpoints.hpp"
 #include "collab/azure/client_certificate.hpp"
-#include "collab/azure/refreshing_credential.hpp"
+#include "collab/azure/client_credentials_grant.hpp"
 #include "collab/export.hpp"
 
 namespace collab::azure {
@@ -25,24 +24,15 @@ using AssertionSource =
 /// `client_assertion_type` = "urn:ietf:params:oauth:client-assertion-type:jwt-bearer" and
 /// `client_assertion` = a fresh assertion from the source for every request (no secret), and
 /// reuses a token as `RefreshingCredential` does.
-class COLLAB_EXPORT ClientAssertionCredential final : public RefreshingCredential {
+class COLLAB_EXPORT ClientAssertionCredential final : public ClientCredentialsGrant {
  public:
   ClientAssertionCredential(std::string tenantId, std::string clientId, AssertionSource assertion,
                             CredentialOptions options = {});
 
-  const std::string& tenantId() const noexcept { return tenantId_; }
-  const std::string& clientId() const noexcept { return clientId_; }
-
  private:
-  /// @throws CredentialUnavailableError from the source; AuthenticationError when Azure AD
-  ///         refuses; TransportError when it cannot be reached.
-  AccessToken fetchToken(std::chrono::system_clock::time_point now) override;
+  Proof proof(const std::string& tokenUrl, std::chrono::system_clock::time_point now) override;
 
-  std::string tenantId_;
-  std::string clientId_;
   AssertionSource assertion_;
-  CredentialOptions options_;
-  AzureEndpoints endpoints_;
 };
 
 /// Assertions signed with `certificate` for `clientId`, one per token request.
