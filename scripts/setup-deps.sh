@@ -9,8 +9,9 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev zlib1g-dev
   curl
   libgraphviz-dev
-  # The HTML report's test opens it in headless Chromium over the DevTools protocol.
-  chromium python3-websocket
+  # The HTML report's test opens it in headless Chromium over the DevTools protocol, and reads
+  # its printed pages back with pdftotext.
+  chromium python3-websocket poppler-utils
 )
 
 missing=()

@@ -118,7 +118,8 @@ void Common::logVnetHeader(const collab::azure::VirtualNetwork& vnet) {
   if (idParts.size() <= static_cast<std::size_t>(RG_I))
     throw collab::IndexRangeError("VNet id '" + vnet.id + "' has no resource group component");
   const std::string& rg = idParts[RG_I];
-  const std::string cidrs = textForm(Json(vnet.address_space.address_prefixes));
+  const auto& prefixes = vnet.address_space.address_prefixes;
+  const std::string cidrs = textForm(prefixes ? Json(*prefixes) : Json());
 
   auto logger = log();
   logger->info("");

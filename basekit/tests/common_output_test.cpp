@@ -152,9 +152,13 @@ TEST_F(OutputTest, Banners) {
                                  "info|    Region    : eastus", "info|    RG        : RG1", "info|",
                                  "info|" + dash, "info|"}));
 
-  vnet.address_space.address_prefixes.clear();
+  vnet.address_space.address_prefixes->clear();
   Common::logVnetHeader(vnet);
   EXPECT_EQ(log_.lines()[4], "info|    CIDRs     : []");
+  // A VNet drawing its space from an IP address pool lists none at all.
+  vnet.address_space.address_prefixes.reset();
+  Common::logVnetHeader(vnet);
+  EXPECT_EQ(log_.lines()[4], "info|    CIDRs     : None");
 
   vnet.id = "/subscriptions/S/resourceGroups";
   EXPECT_THROW(Common::logVnetHeader(vnet), collab::IndexRangeError);

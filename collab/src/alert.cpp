@@ -7,6 +7,7 @@
 
 #include "collab/azure/resource_id.hpp"
 #include "collab/cross_cloud_common.hpp"
+#include "collab/errors.hpp"
 #include "collab/log.hpp"
 
 namespace collab::alert {
@@ -31,9 +32,17 @@ std::string opening(const azure::VirtualNetwork& vnet) {
 void alertVnetNameLength(const azure::VirtualNetwork& vnet) {
   using Base = CrossCloudBasekit::Common;
   const Json noConfiguredNames = Json::object();
-  // The derived spoke name with no length limit is the stem both gateway names share.
-  const std::string unlimited = Base::getSpokeGatewayName(noConfiguredNames, vnet.name,
-                                                          std::numeric_limits<std::size_t>::max());
+  // The derived spoke name with no length limit is the stem both gateway names share.  A name
+  // with no letter or digit ("..") gives none: that is this VNet's finding, not a failure of
+  // the listing it came in.
+  std::string unlimited;
+  try {
+    unlimited = Base::getSpokeGatewayName(noConfiguredNames, vnet.name,
+                                          std::numeric_limits<std::size_t>::max());
+  } catch (const InvalidValueError&) {
+    getLogger("alert")->warn("{}: name gives no derived gateway name", opening(vnet));
+    return;
+  }
   const std::string stem = unlimited.substr(0, unlimited.size() - kSpokeSuffix.size());
 
   std::vector<std::string> cut;
@@ -58,12 +67,15 @@ void alertVnetPeering(const azure::VirtualNetwork& vnet) {
   log->warn("{} has {} peering(s) to re-create after the migration", vnetText,
             vnet.virtual_network_peerings.size());
   for (const auto& peering : vnet.virtual_network_peerings) {
-    const std::string& remote = peering.remote_virtual_network.id;
+    // A peering whose remote network Azure did not name is still one to re-create.
+    const auto remote = [&](int index) {
+      return peering.remote_virtual_network
+                 ? azure::resourceIdComponent(peering.remote_virtual_network->id, index)
+                 : std::string("None");
+    };
     log->warn("{} peering {} to {} ({}/{}) must be re-created", vnetText,
-              azure::resourceIdComponent(peering.id, -1),
-              azure::resourceIdComponent(remote, kVnetIndex),
-              azure::resourceIdComponent(remote, kSubscriptionIndex),
-              azure::resourceIdComponent(remote, kGroupIndex));
+              azure::resourceIdComponent(peering.id, -1), remote(kVnetIndex),
+              remote(kSubscriptionIndex), remote(kGroupIndex));
   }
 }
 

@@ -1,12 +1,23 @@
 #include "collab/cvt_route.hpp"
 
+#include "collab/errors.hpp"
 #include "collab/hcl.hpp"
 
 namespace collab {
 
+namespace {
+
+const std::string& prefixOf(const azure::Route& route) {
+  if (!route.address_prefix)
+    throw MissingKeyError("addressPrefix", "route " + route.name.value_or("None"));
+  return *route.address_prefix;
+}
+
+}  // namespace
+
 CvtRoute::CvtRoute(const azure::Route& route)
-    : id(route.name),
-      dest(route.address_prefix),
+    : id(route.name.value_or("")),
+      dest(prefixOf(route)),
       type(route.next_hop_type),
       target(route.next_hop_ip_address) {}
 

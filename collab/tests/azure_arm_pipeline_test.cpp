@@ -142,6 +142,51 @@ TEST_F(ArmPipelineTest, ANextLinkAlreadyFetchedStopsTheListing) {
   EXPECT_EQ(server_.requestCount(), 1u);
 }
 
+// Next links that never repeat would be followed for ever: a listing stops at its page limit
+// with an error naming it, and one that ends at the limit is whole.
+TEST_F(ArmPipelineTest, AListingEndsWithAClearErrorAtItsPageLimit) {
+  int lastPage = 0;  // /list?page=1, then /next?page=2..lastPage; 0: without end
+  const auto page = [&](const httplib::Request& req, httplib::Response& res) {
+    const int n = std::stoi(req.get_param_value("page"));
+    const bool more = lastPage == 0 || n < lastPage;
+    answer(res, 200,
+           R"({"value":[)" + std::to_string(n) + "]" +
+               (more ? R"(,"nextLink":")" + server_.baseUrl() +
+                           "/next?page=" + std::to_string(n + 1) + R"("})"
+                     : std::string("}")));
+  };
+  server_.server().Get("/list", page);
+  server_.server().Get("/next", page);
+  server_.start();
+  struct Case {
+    int pages;
+    int maxPages;
+    bool ends;
+  };
+  for (const Case c : {Case{0, 25, false}, Case{25, 25, true}, Case{26, 25, false}}) {
+    SCOPED_TRACE(std::to_string(c.pages) + " pages, at most " + std::to_string(c.maxPages));
+    lastPage = c.pages;
+    server_.clearRequests();
+    ArmPipelineOptions options;
+    options.retry = time_.retryOptions({});
+    options.resourceManager = server_.baseUrl();
+    options.maxPages = c.maxPages;
+    ArmPipeline arm(credential_, options, std::make_shared<CurlTransport>());
+    try {
+      const Json items = arm.listAll("/list?page=1");
+      EXPECT_TRUE(c.ends);
+      EXPECT_EQ(items.size(), static_cast<std::size_t>(c.pages));
+    } catch (const ArmError& error) {
+      EXPECT_FALSE(c.ends) << error.what();
+      EXPECT_EQ(error.code(), "TooManyPages");
+      EXPECT_TRUE(error.path().starts_with("/list?")) << error.path();  // by its first page
+      EXPECT_THAT(error.what(), HasSubstr("after 25 pages"));
+    }
+    // Not one request beyond the limit, not even the page fetched ahead.
+    EXPECT_EQ(server_.requestCount(), static_cast<std::size_t>(c.maxPages));
+  }
+}
+
 TEST_F(ArmPipelineTest, ThrottledCallWaitsForRetryAfterThenSucceeds) {
   int calls = 0;
   server_.server().Get("/subscriptions", [&](const httplib::Request&, httplib::Response& res) {

@@ -12,6 +12,7 @@
 #include "collab/azure/curl_transport.hpp"
 #include "collab/azure/recording_transport.hpp"
 #include "collab/azure/replay_transport.hpp"
+#include "collab/json_nesting.hpp"
 #include "support/arm_json.hpp"
 #include "support/fake_time.hpp"
 #include "support/loopback_server.hpp"
@@ -403,6 +404,65 @@ TEST(ReplayTransport, RejectsFilesThatAreNotCassettes) {
   }
   EXPECT_THROW(ReplayTransport(Json{{"format", 1}, {"exchanges", Json::array()}}),
                std::runtime_error);
+}
+
+// A cassette of another version, or nested deeper than a replay can copy and compare (the
+// JSON library recurses per level there), is refused as not usable when it is loaded, whether
+// or not the run would ever ask for the exchange that holds it.
+TEST(ReplayTransport, RefusesOtherVersionsAndNestingBeyondTheBound) {
+  kx::test::TempDir dir;
+  const std::string exchange =
+      R"({"request": {"method": "GET", "path": "/never-asked"}, "response": {"status": 200, "json": )";
+  const auto cassetteText = [&](const std::string& version, const std::string& body) {
+    return R"({"format": "kx-arm-cassette", )" + version + R"("exchanges": [)" + exchange + body +
+           "}}]}";
+  };
+  const auto nested = [](std::size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* refusal;  // nullptr: loads
+  };
+  const Case cases[] = {
+      {"version 1", cassetteText(R"("version": 1, )", "{}"), nullptr},
+      {"version 99", cassetteText(R"("version": 99, )", "{}"), "version 99"},
+      {"version as text", cassetteText(R"("version": "1", )", "{}"), "version \"1\""},
+      {"no version", cassetteText("", "{}"), "version missing"},
+      {"nested within the bound", cassetteText(R"("version": 1, )", nested(kMaxJsonNesting - 4)),
+       nullptr},
+      {"nested 65,000 deep", cassetteText(R"("version": 1, )", nested(65000)),
+       "nests deeper than 256 levels"},
+      {"brackets in a text do not nest",
+       cassetteText(R"("version": 1, )", "\"" + std::string(5000, '[') + "\""), nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(dir.file("c.json")) << c.text;
+    try {
+      ReplayTransport replay(dir.file("c.json"));
+      EXPECT_EQ(c.refusal, nullptr) << "loaded";
+      EXPECT_EQ(replay.remaining(), 1u);
+    } catch (const std::runtime_error& error) {
+      ASSERT_NE(c.refusal, nullptr) << error.what();
+      EXPECT_THAT(error.what(), HasSubstr("is not a usable cassette"));
+      EXPECT_THAT(error.what(), HasSubstr(c.refusal));
+    }
+  }
+}
+
+TEST(JsonNesting, CountsBracketsOutsideTextsAndStopsPastTheBound) {
+  const std::pair<std::string, std::size_t> cases[] = {
+      {"3", 0},
+      {"[]", 1},
+      {R"({"a": [1, {"b": []}], "c": {}})", 4},
+      {R"(["]]]", "[[[[", "\"[[["])", 1},
+      {R"({"a\\": [[]]})", 3},
+      {"]]][[", 2},  // the parser refuses it; only the depth reached counts here
+  };
+  for (const auto& [text, depth] : cases) EXPECT_EQ(jsonNestingDepth(text), depth) << text;
+  EXPECT_EQ(jsonNestingDepth(std::string(100000, '['), 10), 11u);
 }
 
 }  // namespace

@@ -118,14 +118,14 @@ TEST_F(ClientsTest, RouteTablesListAllReadsEveryPageInOrderKeepingAbsentApartFro
   full.subnets = std::vector<SubResource>{
       {kSubPath + "/resourceGroups/rg-a/providers/Microsoft.Network/virtualNetworks/vnet1/"
                   "subnets/rt-full"}};
-  full.routes = {{"r0", full.id + "/routes/r0", "10.0.0.0/24", "VirtualAppliance", "10.255.0.4"},
-                 {"r1", full.id + "/routes/r1", "10.1.0.0/24", "Internet", std::nullopt},
-                 {"r2", full.id + "/routes/r2", "10.2.0.0/24", "VirtualAppliance", "10.255.0.4"}};
+  full.routes = {{"r0", *full.id + "/routes/r0", "10.0.0.0/24", "VirtualAppliance", "10.255.0.4"},
+                 {"r1", *full.id + "/routes/r1", "10.1.0.0/24", "Internet", std::nullopt},
+                 {"r2", *full.id + "/routes/r2", "10.2.0.0/24", "VirtualAppliance", "10.255.0.4"}};
   RouteTable expectedBare;
   expectedBare.name = "rt-bare";
   expectedBare.id = rtId("rg-a", "rt-bare");
   expectedBare.location = "eastus";
-  expectedBare.routes = {{"to-gw", expectedBare.id + "/routes/to-gw", "172.16.0.0/12",
+  expectedBare.routes = {{"to-gw", *expectedBare.id + "/routes/to-gw", "172.16.0.0/12",
                           "VirtualNetworkGateway", std::nullopt}};
   RouteTable expectedEmpty;
   expectedEmpty.name = "rt-empty";
@@ -205,7 +205,7 @@ TEST_F(ClientsTest, VirtualNetworksListAllAcrossPages) {
   EXPECT_FALSE(app.service_endpoints.has_value()) << "absent, not empty";
   EXPECT_FALSE(dual.address_prefix.has_value());
   EXPECT_EQ(dual.service_endpoints, std::vector<ServiceEndpoint>{}) << "empty, not absent";
-  EXPECT_EQ(vnets[0].virtual_network_peerings[0].remote_virtual_network.id, "/remote/hub");
+  EXPECT_EQ(vnets[0].virtual_network_peerings[0].remote_virtual_network->id, "/remote/hub");
   EXPECT_EQ(vnets[1].name, "vnet-spoke");
   EXPECT_EQ(server_.requestCount(), 2u);
 }
@@ -246,8 +246,9 @@ TEST_F(ClientsTest, GatewaysOfAResourceGroupWhoseNameNeedsEncoding) {
       gwId,
       "westus",
       "Vpn",
-      {{gwId + "/ipConfigurations/default", "default", {"/vnet1/subnets/GatewaySubnet"}},
-       {gwId + "/ipConfigurations/active2", "active2", {"/vnet1/subnets/GatewaySubnet"}}}};
+      {{gwId + "/ipConfigurations/default", "default", SubResource{"/vnet1/subnets/GatewaySubnet"}},
+       {gwId + "/ipConfigurations/active2", "active2",
+        SubResource{"/vnet1/subnets/GatewaySubnet"}}}};
   EXPECT_EQ(gateways[0], expected);
   EXPECT_EQ(gateways[1].gateway_type, "ExpressRoute");
   ASSERT_FALSE(targets().empty());

@@ -110,7 +110,7 @@ class Listing {
 
 std::vector<std::string> namesOf(const std::vector<RouteTable>& tables) {
   std::vector<std::string> out;
-  for (const auto& table : tables) out.push_back(table.name);
+  for (const auto& table : tables) out.push_back(table.name.value_or("None"));
   return out;
 }
 

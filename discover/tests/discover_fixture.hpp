@@ -63,6 +63,13 @@ inline void expectSameLines(const std::vector<std::string>& actual, const fs::pa
   }
 }
 
+/// How many times `what` occurs in `text`.
+inline std::size_t occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 /// The shape of the access tokens the loopback Azure issues.
 inline const std::regex kIssuedToken(R"(fakearm\.[0-9a-f]{48})");
 
@@ -196,6 +203,14 @@ inline nlohmann::json routePrefixes(const Json& tables) {
       out[name][id] = route.at("address_prefix").get<std::string>();
   }
   return out;
+}
+
+/// `report` without what differs between two runs by design: times, the command line and where
+/// the outputs went.
+inline Json comparable(Json report) {
+  for (const char* key : {"started", "finished", "command_line", "outputs"}) report.erase(key);
+  report["summary"].erase("seconds");
+  return report;
 }
 
 class DiscoverTest : public ::testing::Test {

@@ -56,13 +56,6 @@ TEST_F(DiscoverTest, WritesTheGoldenLogsTerraformFilesAndAValidReport) {
   EXPECT_NE(problems.find("4 is not of type"), std::string::npos) << problems;
 }
 
-// Times, the command line and where the outputs went differ between two runs by design.
-Json comparable(Json report) {
-  for (const char* key : {"started", "finished", "command_line", "outputs"}) report.erase(key);
-  report["summary"].erase("seconds");
-  return report;
-}
-
 TEST_F(DiscoverTest, ARecordedRunReplaysWithoutServerOrSecrets) {
   serve();
   const ProgramResult recorded =

@@ -47,6 +47,11 @@ TEST_F(DiscoverTest, AnswersEachCommandLineWithItsExitStatus) {
        nullptr,
        2,
        "--subscription 1234: discovery.yaml has no account_info entry"},
+      {"a learned-routes time limit without learned routes",
+       {"--learned-routes-timeout", "30", "discovery.yaml"},
+       nullptr,
+       2,
+       "only --learned-routes asks for"},
       {"missing file", {"absent.yaml"}, nullptr, 1, "absent.yaml"},
       {"another kind",
        {"discovery.yaml"},
@@ -76,9 +81,10 @@ TEST_F(DiscoverTest, AnswersEachCommandLineWithItsExitStatus) {
 
 TEST_F(DiscoverTest, HelpExplainsEveryOption) {
   const ProgramResult r = run({"--help"});
-  for (const char* option : {"--arm-endpoint", "--login-endpoint", "--ca-file", "--record",
-                             "--replay", "--data-dir", "--subscription", "--json", "--quiet",
-                             "--version", "--help", "--auth", "check-access", "Exit status"})
+  for (const char* option :
+       {"--arm-endpoint", "--login-endpoint", "--ca-file", "--record", "--replay", "--data-dir",
+        "--subscription", "--json", "--quiet", "--version", "--help", "--learned-routes",
+        "--learned-routes-timeout", "--auth", "check-access", "Exit status"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

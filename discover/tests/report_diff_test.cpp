@@ -228,6 +228,25 @@ TEST_F(DiffTest, ListsEveryKindOfDriftBetweenTwoRuns) {
   const ProgramResult sameJson = diff({"--json", "old.json", "old.json"});
   EXPECT_EQ(sameJson.status, 0);
   EXPECT_EQ(Json::parse(sameJson.out)["changes"], Json::array());
+
+  // Azure answers one resource's id in another letter case from one API to the next: the
+  // report keeps the id as written, the schema accepts it, and the comparison finds nothing.
+  std::function<void(Json&)> recase = [&](Json& value) {
+    if (value.is_string() && value.get_ref<const std::string&>().starts_with("/subscriptions/")) {
+      std::string id = value.get<std::string>();
+      for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      value = id;
+    }
+    if (value.is_structured())
+      for (Json& item : value) recase(item);
+  };
+  Json recased = report("old.json");
+  recase(recased);
+  std::ofstream(path("recased.json")) << recased.dump();
+  EXPECT_EQ(reportProblems(path("recased.json")), "");
+  const ProgramResult caseOnly = diff({"old.json", "recased.json"});
+  EXPECT_EQ(caseOnly.status, 0) << caseOnly.out;
+  EXPECT_TRUE(caseOnly.out.starts_with("kx-discover diff: no change\n")) << caseOnly.out;
 }
 
 TEST_F(DiffTest, RefusesWhatItCannotCompareWithStatus2) {
@@ -341,6 +360,30 @@ TEST(ReportDiff, MatchesByIdentityAndListsWholeItemsOnce) {
          routes["route_1"]["address_prefix"] = "10.9.0.0/16";
        },
        {"~ route t1 10.9.0.0/16 prefix 10.8.0.0/16 -> 10.9.0.0/16"}},
+      {"ids, names and findings in another letter case are the same, unchanged",
+       [](Json& s) {
+         Json& vnet = s["vnets"][0];
+         for (Json* id :
+              {&vnet["id"], &vnet["peerings"][0]["id"], &vnet["peerings"][0]["remote_vnet_id"],
+               &vnet["route_tables"][0]["azure_id"]}) {
+           std::string text = id->get<std::string>();
+           for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+           *id = text;
+         }
+         vnet["route_tables"][0]["azure_name"] = "T1";
+         vnet["peerings"][0]["name"] = "P1";
+         vnet["alerts"][0]["text"] = "**ALERT** X";
+       },
+       {}},
+      {"beside a case-only change, the real one",
+       [](Json& s) {
+         Json& table = s["vnets"][0]["route_tables"][0];
+         std::string id = table["azure_id"].get<std::string>();
+         id.replace(id.find("/resourceGroups/"), 16, "/resourcegroups/");
+         table["azure_id"] = id;
+         table["definition"]["routes"]["route_1"]["next_hop_in_ip_address"] = "10.0.0.9";
+       },
+       {"~ route t1 10.8.0.0/16 next hop VirtualAppliance 10.0.0.4 -> VirtualAppliance 10.0.0.9"}},
       {"two routes gone and two come with one next hop stay losses and gains",
        [](Json& s) {
          Json& routes = s["vnets"][0]["route_tables"][0]["definition"]["routes"];

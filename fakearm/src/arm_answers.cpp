@@ -117,8 +117,12 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
   }
   if (!admit(route, principal, res)) return;
   const detail::SubscriptionIndex& sub = found->second;
-  const std::string scope = "/subscriptions/" + route.subscription +
-                            (route.group.empty() ? "" : "/resourceGroups/" + route.group);
+  const std::string scope =
+      "/subscriptions/" + route.subscription +
+      (route.group.empty() ? "" : "/resourceGroups/" + route.group) +
+      (route.gateway.empty()
+           ? ""
+           : "/providers/Microsoft.Network/virtualNetworkGateways/" + route.gateway);
   if (const char* action = actionOf(route.operation); action && !principal.allows(action)) {
     armError(res, 403, "AuthorizationFailed",
              "The client '" + principal.appId + "' with object id '" + principal.appId +
@@ -183,6 +187,10 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
                    "' under resource group '" + route.group + "' was not found.");
       return;
     }
+    if (options.learnedRoutesAtOnce) {
+      res.set_content(gateway->second.learnedRoutes, kContentType);
+      return;
+    }
     std::string operationId;
     {
       std::lock_guard lock(mutex);
@@ -209,8 +217,8 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
       auto it = operations.find(route.operationId);
       if (it != operations.end() && it->second.subscription == subscriptionKey) {
         found = true;
-        pending = it->second.pendingPolls > 0;
-        if (pending && op == "operationResults.get") --it->second.pendingPolls;
+        pending = it->second.pendingPolls != 0;
+        if (it->second.pendingPolls > 0 && op == "operationResults.get") --it->second.pendingPolls;
         body = it->second.body;
       }
     }

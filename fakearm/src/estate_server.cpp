@@ -139,6 +139,19 @@ void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& r
     }
     record(req, route.operation, res.status);
     return;
+  } else if (fault && fault->action == Fault::Action::EndlessPages) {
+    std::uint64_t page = 0;
+    {
+      std::lock_guard lock(mutex);
+      page = ++endlessPages;
+    }
+    const Json body{
+        {"value", Json::array()},
+        {"nextLink", base + req.path + "?api-version=" + req.get_param_value("api-version") +
+                         "&$skiptoken=endless-" + std::to_string(page)}};
+    res.set_content(body.dump(), "application/json; charset=utf-8");
+    record(req, route.operation, 200);
+    return;
   }
   answer(route, req, res);
   if (fault && fault->action == Fault::Action::Truncate) cutShort(res);

@@ -32,10 +32,38 @@ std::vector<Token> tokenize(std::string_view stage) {
     if (std::isspace(static_cast<unsigned char>(c))) {
       ++i;
     } else if (c == '\'' || c == '"') {
-      std::size_t end = stage.find(c, i + 1);
-      if (end == std::string_view::npos)
+      // As in KQL, a backslash escapes the next character: \\, \', \", \n, \t, \r.
+      std::string text;
+      std::size_t end = i + 1;
+      for (; end < stage.size() && stage[end] != c; ++end) {
+        if (stage[end] != '\\') {
+          text += stage[end];
+          continue;
+        }
+        if (++end == stage.size()) break;
+        switch (stage[end]) {
+          case '\\':
+          case '\'':
+          case '"':
+            text += stage[end];
+            break;
+          case 'n':
+            text += '\n';
+            break;
+          case 't':
+            text += '\t';
+            break;
+          case 'r':
+            text += '\r';
+            break;
+          default:
+            throw GraphQueryError("unknown escape '\\" + std::string(1, stage[end]) + "' in '" +
+                                  std::string(stage) + "'");
+        }
+      }
+      if (end >= stage.size())
         throw GraphQueryError("unterminated text in '" + std::string(stage) + "'");
-      tokens.push_back({Token::Kind::Text, std::string(stage.substr(i + 1, end - i - 1))});
+      tokens.push_back({Token::Kind::Text, std::move(text)});
       i = end + 1;
     } else if (std::isdigit(static_cast<unsigned char>(c))) {
       std::size_t end = i;
@@ -64,13 +92,20 @@ std::vector<Token> tokenize(std::string_view stage) {
   return tokens;
 }
 
-// The query split at "|" outside quotes.
+// The query split at "|" outside quotes (a quote escaped by a backslash does not end one).
 std::vector<std::string> stagesOf(std::string_view text) {
   std::vector<std::string> stages(1);
   char quote = 0;
+  bool escaped = false;
   for (char c : text) {
     if (quote) {
-      if (c == quote) quote = 0;
+      if (escaped) {
+        escaped = false;
+      } else if (c == '\\') {
+        escaped = true;
+      } else if (c == quote) {
+        quote = 0;
+      }
     } else if (c == '\'' || c == '"') {
       quote = c;
     } else if (c == '|') {

@@ -181,8 +181,7 @@ class Builder {
         index.graphRows.push_back(graphRow(resource, index, group));
         if (kind.member == std::string_view("virtualNetworkGateways")) {
           index.gateways[lower(resource["id"].get<std::string>())] = {
-              resource["id"].get<std::string>(), resource["location"].get<std::string>(),
-              R"({"value":[]})"};
+              resource["id"].get<std::string>(), resource.value("location", ""), R"({"value":[]})"};
         }
       }
       const std::string provider = "/providers/" + std::string(kind.type);
@@ -217,7 +216,9 @@ class Builder {
     const std::string& name = text(resource, "name", path);
     const std::string& id = text(resource, "id", path);
     const std::string& type = text(resource, "type", path);
-    text(resource, "location", path);
+    // Azure may leave a resource's location out (its specification makes it optional), and
+    // the discovery must cope; an estate may describe such a resource.
+    if (optional(resource, "location")) text(resource, "location", path);
     if (!iequals(type, kind.type)) {
       fail(at(path, "type"), "expected '" + std::string(kind.type) + "', found '" + type + "'");
     }
@@ -258,7 +259,7 @@ class Builder {
             {"type", lower(resource["type"].get<std::string>())},
             {"tenantId", index.tenantId},
             {"kind", resource.value("kind", "")},
-            {"location", lower(resource["location"].get<std::string>())},
+            {"location", lower(resource.value("location", ""))},
             {"resourceGroup", lower(group)},
             {"subscriptionId", index.id},
             {"managedBy", ""},
@@ -433,6 +434,13 @@ class Builder {
         (principal.certificates.empty() && principal.federated.empty() &&
          principal.managedIdentity.empty())) {
       principal.secret = text(entry, "secret", path);
+    }
+    if (const Json* readOnly = optional(entry, "readOnly")) {
+      if (!readOnly->is_boolean()) fail(at(path, "readOnly"), "expected true or false");
+      if (readOnly->get<bool>() && optional(entry, "permissions"))
+        fail(at(path, "readOnly"), "a principal holds Reader or the permissions listed, not both");
+      // Reader: every read, no action.
+      if (readOnly->get<bool>()) principal.permissions.emplace(1, PermissionGrant{{"*/read"}, {}});
     }
     if (const Json* roles = optional(entry, "permissions")) {
       const std::string rolesPath = at(path, "permissions");

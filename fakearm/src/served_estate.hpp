@@ -58,7 +58,8 @@ struct Principal {
   /// "system" or "user" for a managed identity of the machine the server stands for; empty
   /// for an application.
   std::string managedIdentity;
-  /// Its roles' permissions on its subscriptions, when the estate restricts them; absent:
+  /// Its roles' permissions on its subscriptions, when the estate restricts them (`readOnly`:
+  /// Reader's, every read and no action); absent:
   /// it may do everything there.
   std::optional<std::vector<PermissionGrant>> permissions;
 

@@ -59,6 +59,7 @@ struct EstateServer::Impl {
   struct LearnedRoutesOperation {
     std::string subscription;  // lower-case id
     std::string body;
+    /// Negative: the operation never finishes.
     int pendingPolls = 0;
   };
 
@@ -126,6 +127,8 @@ struct EstateServer::Impl {
   std::map<std::string, detail::QuotaWindow> graphQuotas;
   std::map<std::string, LearnedRoutesOperation> operations;
   std::uint64_t ids = 0;
+  /// Pages served by EndlessPages faults, each naming the next by this count.
+  std::uint64_t endlessPages = 0;
 };
 
 }  // namespace fakearm

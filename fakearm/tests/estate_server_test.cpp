@@ -31,7 +31,12 @@ std::vector<std::string> names(const Json& resources) {
 template <class T>
 std::vector<std::string> namesOf(const std::vector<T>& objects) {
   std::vector<std::string> out;
-  for (const auto& object : objects) out.push_back(object.name);
+  for (const auto& object : objects) {
+    if constexpr (requires { object.name.value_or(""); })
+      out.push_back(object.name.value_or("None"));
+    else
+      out.push_back(object.name);
+  }
   return out;
 }
 

@@ -47,6 +47,16 @@ TEST(EstateValidation, NamesTheMemberAtFault) {
       {"principal of a missing subscription",
        [](Json& e) { e["tenants"][0]["principals"][1]["subscriptions"] = {"no-such-sub"}; },
        "names subscription 'no-such-sub', which the estate does not hold"},
+      {"read-only flag as text",
+       [](Json& e) { e["tenants"][0]["principals"][0]["readOnly"] = "yes"; },
+       "'tenants[0].principals[0].readOnly': expected true or false"},
+      {"read-only and permissions",
+       [](Json& e) {
+         e["tenants"][0]["principals"][0]["readOnly"] = true;
+         e["tenants"][0]["principals"][0]["permissions"] = {{{"actions", {"*"}}}};
+       },
+       "'tenants[0].principals[0].readOnly': a principal holds Reader or the permissions listed, "
+       "not both"},
       {"learned routes of a missing gateway",
        [](Json& e) {
          e["subscriptions"][0]["learnedRoutes"]["/subscriptions/x/gw"] = Json::array();
@@ -123,14 +133,26 @@ TEST(ResourceGraphQuery, EvaluatesTheSupportedOperators) {
     SCOPED_TRACE(c.query);
     EXPECT_EQ(detail::GraphQuery::parse(c.query).run({&rows}), c.expected);
   }
+  // Texts hold KQL's backslash escapes; an escaped quote ends neither the text nor a stage.
+  const std::vector<Json> quoted = {
+      Json::parse(R"({"id": "/a/it's|\\x", "name": "it's|\\x", "properties": {}})"),
+      Json::parse(R"({"id": "/a/its", "name": "its", "properties": {}})")};
+  const std::vector<Json> itsRow = {{{"name", R"(it's|\x)"}}};
+  for (const char* query : {R"(Resources | where name == 'it\'s|\\x' | project name)",
+                            R"(Resources | where id =~ "/A/IT'S|\\X" | project name)"}) {
+    SCOPED_TRACE(query);
+    EXPECT_EQ(detail::GraphQuery::parse(query).run({&quoted}), itsRow);
+  }
   EXPECT_FALSE(detail::GraphQuery::parse("Resources | project name").keepsId());
   EXPECT_TRUE(detail::GraphQuery::parse("Resources | project id, name").keepsId());
 }
 
 TEST(ResourceGraphQuery, RefusesWhatItDoesNotUnderstand) {
-  for (const char* query : {"Resources | summarize count() by type", "ResourceContainers",
-                            "Resources | where name =~ 'x", "Resources | where name in ('x')",
-                            "Resources | project", "Resources | where name == 'a' or id == 'b'"}) {
+  for (const char* query :
+       {"Resources | summarize count() by type", "ResourceContainers",
+        "Resources | where name =~ 'x", "Resources | where name in ('x')", "Resources | project",
+        "Resources | where name == 'a' or id == 'b'", R"(Resources | where name == 'it\')",
+        R"(Resources | where name == 'a\q')"}) {
     SCOPED_TRACE(query);
     EXPECT_THROW(detail::GraphQuery::parse(query), detail::GraphQueryError);
   }

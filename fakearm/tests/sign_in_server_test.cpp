@@ -206,5 +206,31 @@ TEST_F(SignInServerTest, PermissionsAndRegistrationsAreReportedAndEnforced) {
   EXPECT_EQ(errorCode(limits), "MissingSubscriptionRegistration");
 }
 
+TEST_F(SignInServerTest, AReadOnlyPrincipalHoldsReadersPermissionsAndIsRefusedActions) {
+  // "readOnly" and "permissions" are two ways to say Reader: the permissions a check reads and
+  // what Resource Manager then refuses agree for both.
+  const std::string learned = "Microsoft.Network/virtualNetworkGateways/getLearnedRoutes/action";
+  const std::string gateway = "/subscriptions/" + subscription(1) +
+                              "/resourceGroups/rg-dev/providers/Microsoft.Network/"
+                              "virtualNetworkGateways/gw";
+  for (const bool readOnly : {true, false}) {
+    SCOPED_TRACE(readOnly ? "readOnly" : "permissions");
+    Json estate = exampleEstate();
+    Json& principal = estate["tenants"][0]["principals"][1];
+    if (readOnly)
+      principal["readOnly"] = true;
+    else
+      principal["permissions"] = {{{"actions", {"*/read"}}}};
+    serve(estate);
+    az::ArmPipeline arm(std::make_shared<az::StaticTokenCredential>(token(1)));
+    const auto held = az::EffectivePermissions::ofSubscription(arm, subscription(1));
+    EXPECT_TRUE(held.allows("Microsoft.Network/virtualNetworkGateways/read"));
+    EXPECT_FALSE(held.allows(learned));
+    const auto post = raw("POST", gateway + "/getLearnedRoutes?api-version=2020-11-01", token(1));
+    EXPECT_EQ(post.status, 403);
+    EXPECT_THAT(post.body, HasSubstr("perform action '" + learned + "' over scope '" + gateway));
+  }
+}
+
 }  // namespace
 }  // namespace fakearm::test

@@ -18,35 +18,64 @@ namespace {
 static_assert(std::string_view(NetScout::API_VERSION) == az::kLearnedRoutesApiVersion,
               "the learned-routes request speaks NetScout's api-version");
 
+// Each %s below takes one KQL string literal (kqlText): names and ids come from Azure or the
+// configuration and are data, never query text.
+
 // The gateways whose ip configuration sits in the subnet %s, with their type.
 constexpr std::string_view kGatewayInSubnetQuery =
     "Resources | where type =~ 'Microsoft.Network/virtualNetworkGateways' | mvexpand "
     "nics=properties.networkProfile | mvexpand ipconfig=properties.ipConfigurations | where "
-    "ipconfig.properties.subnet.id =~ '%s' | project properties.gatewayType";
+    "ipconfig.properties.subnet.id =~ %s | project properties.gatewayType";
 
-// Network interfaces the system created, in subnet %4 of VNet %3 (group %2, subscription %1).
+// Network interfaces the system created in the subnet whose id holds %s.
 constexpr std::string_view kSpokeInterfaceQuery =
     "Resources | where type =~ 'Microsoft.Network/networkInterfaces' and tags contains "
     "'Corvanta-Created-Resource' | mvexpand ipconfig=properties.ipConfigurations | where "
-    "ipconfig.properties.subnet.id has "
-    "'/subscriptions/%s/resourceGroups/%s/providers/Microsoft.Network/virtualNetworks/%s/"
-    "subnets/%s'";
+    "ipconfig.properties.subnet.id has %s";
 
 // Machines the system created behind the network interface %s.
 constexpr std::string_view kSpokeMachineQuery =
     "Resources | where type =~ 'microsoft.compute/virtualMachines' and tags contains "
     "'Corvanta-Created-Resource' | mvexpand nics=properties.networkProfile | mvexpand "
-    "nic=nics.networkInterfaces | where nic.id =~ '%s'";
+    "nic=nics.networkInterfaces | where nic.id =~ %s";
 
-// `text` with each "%s" replaced, in order, by the next of `values`, inserted as they are.
-// Azure names and ids hold no quote, so nothing needs escaping inside the query's literals.
+// `text` as a KQL string literal: in single quotes, with "\" and "'" (and the line breaks and
+// tab a literal may not hold raw) escaped by a backslash.  A name such as "it's" would
+// otherwise end the literal and turn the rest of it into query text.
+std::string kqlText(std::string_view text) {
+  std::string literal = "'";
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        literal += "\\\\";
+        break;
+      case '\'':
+        literal += "\\'";
+        break;
+      case '\n':
+        literal += "\\n";
+        break;
+      case '\r':
+        literal += "\\r";
+        break;
+      case '\t':
+        literal += "\\t";
+        break;
+      default:
+        literal += c;
+    }
+  }
+  return literal += '\'';
+}
+
+// `text` with each "%s" replaced, in order, by the next of `values` as a KQL string literal.
 std::string fillQuery(std::string_view text, std::initializer_list<std::string_view> values) {
   std::string query;
   auto value = values.begin();
   std::size_t pos = 0;
   for (auto hole = text.find("%s"); hole != std::string_view::npos; hole = text.find("%s", pos)) {
     if (value == values.end()) throw std::logic_error("query has more holes than values");
-    query.append(text.substr(pos, hole - pos)).append(*value++);
+    query.append(text.substr(pos, hole - pos)).append(kqlText(*value++));
     pos = hole + 2;
   }
   if (value != values.end()) throw std::logic_error("query has fewer holes than values");
@@ -80,8 +109,10 @@ std::map<std::string, az::VirtualNetworkGateway> NetScout::deduceVnet2VngMap(
         client.virtual_network_gateways.list(group);
     for (const auto& gateway : gateways) {
       for (const auto& ipConfiguration : gateway.ip_configurations) {
-        // A later gateway naming the same VNet replaces the earlier one.
-        vnetToGateway.insert_or_assign(idComponent(ipConfiguration.subnet.id, VNET_I), gateway);
+        // A configuration without a subnet (a gateway being provisioned or failed) places the
+        // gateway in no VNet.  A later gateway naming the same VNet replaces the earlier one.
+        if (!ipConfiguration.subnet) continue;
+        vnetToGateway.insert_or_assign(idComponent(ipConfiguration.subnet->id, VNET_I), gateway);
       }
     }
   }
@@ -123,8 +154,10 @@ bool NetScout::discoverSpokeGw(const az::AzureCredential& cred, const az::Virtua
   log->info("- check if {} has been migrated", vnet.name);
   for (const std::string_view subnetName : corvantaSpokeSubnetNames) {
     const std::string group = idComponent(vnet.id, RG_I);
-    const std::string nicQuery =
-        fillQuery(kSpokeInterfaceQuery, {cred.getSubId(), group, vnet.name, subnetName});
+    const std::string subnetPath = "/subscriptions/" + cred.getSubId() + "/resourceGroups/" +
+                                   group + "/providers/Microsoft.Network/virtualNetworks/" +
+                                   vnet.name + "/subnets/" + std::string(subnetName);
+    const std::string nicQuery = fillQuery(kSpokeInterfaceQuery, {subnetPath});
     const az::QueryResponse interfaces = getResources(nicQuery, cred);
     if (interfaces.total_records == 0) continue;
 

@@ -9,6 +9,7 @@
 
 #include "collab/errors.hpp"
 #include "collab/log.hpp"
+#include "collab/text_compare.hpp"
 #include "collab/text_form.hpp"
 #include "netscout/net_scout.hpp"
 
@@ -34,11 +35,13 @@ const Json& member(const Json& map, const char* key, const std::string& where) {
   return *it;
 }
 
-// The first quota entry called `name`, or null.
+// The first quota entry called `name`, letter case aside (Azure's names are case-blind), or
+// null.
 const Json* quotaEntry(const Json& entries, const std::string& name) {
   for (const auto& entry : entries) {
     auto it = entry.is_object() ? entry.find("name") : entry.end();
-    if (it != entry.end() && it->is_string() && it->get_ref<const std::string&>() == name)
+    if (it != entry.end() && it->is_string() &&
+        collab::ci_equal(it->get_ref<const std::string&>(), name))
       return &entry;
   }
   return nullptr;
@@ -80,7 +83,8 @@ QuotaFigures figuresOf(const Json& entry, const std::string& quota) {
 
 void NetScout::discoverCpuQuotaInRegion(az::NetworkManagementClient& network_client,
                                         const std::set<std::string>& vnetsInYaml,
-                                        const az::AzureCredential& cred, const std::string& iSize) {
+                                        const az::AzureCredential& cred, const std::string& iSize,
+                                        std::vector<std::string>* unchecked) {
   const std::vector<az::VirtualNetwork> vnets = network_client.virtual_networks.list_all();
   // Without a VNet there is no location to look the size up in, and no region to check.
   if (vnets.empty()) return;
@@ -97,19 +101,30 @@ void NetScout::discoverCpuQuotaInRegion(az::NetworkManagementClient& network_cli
       ++it->second;
   }
 
+  // Every region stays unchecked until its check is through, so that a failure ending the
+  // check leaves the caller the regions it did not reach.
+  if (unchecked) {
+    unchecked->clear();
+    for (const auto& region : regions) unchecked->push_back(region.first);
+  }
   // One lookup for every region, at the listing's last VNet's location.
   const std::string& location = vnets.back().location;
   const std::int64_t vCpuCnt = getVCpuForISize(cred, location, iSize);
   auto log = collab::getLogger("netscout");
+  const auto checked = [&] {
+    if (unchecked) unchecked->erase(unchecked->begin());
+  };
   for (const auto& [region, vnetCount] : regions) {
     if (vCpuCnt < 0) {
       // Without the size's vCPUs no requirement can be computed: say so instead of checking
       // against a negative one that always passes.
       logRegionHeader(*log, region);
       log->warn("  **Alert** vCPU count of {} not found in {}", iSize, location);
+      checked();
       continue;
     }
     discoverCpuQuota(cred, region, iSize, vCpuCnt, kGatewaysPerVnet * vnetCount);
+    checked();
   }
 }
 
@@ -180,7 +195,12 @@ std::int64_t NetScout::getVCpuForISize(const az::AzureCredential& cred, const st
   az::ComputeManagementClient client(cred.getSPC(), cred.getSubId());
   const std::vector<az::VirtualMachineSize> sizes = client.virtual_machine_sizes.list(location);
   for (const auto& size : sizes) {
-    if (size.name == iSize) return size.number_of_cores;
+    // Azure spells one size in more than one case (Standard_A2_V2, Standard_A2_v2).
+    if (!size.name || !collab::ci_equal(*size.name, iSize)) continue;
+    if (size.number_of_cores) return *size.number_of_cores;
+    // The size is offered but cannot be counted: said once, and a later entry may still do.
+    collab::getLogger("netscout")
+        ->error("  **Error** VM size {} in {} has no numberOfCores", *size.name, location);
   }
   return -1;
 }

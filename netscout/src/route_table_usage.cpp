@@ -60,9 +60,10 @@ void NetScout::discover_route_table_without_subnet_in_region(
   log->info("- Discover route table without subnet association in region {}", region);
   const std::vector<az::RouteTable> tables = network_client.route_tables.list_all();
   for (const auto& rt : tables) {
+    // A table Azure sent without a location lies in no region asked about.
     if (rt.location != region || (rt.subnets && !rt.subnets->empty())) continue;
-    log->warn("  **Alert** {} {} ({}) has no subnet association", rt.location, rt.name,
-              idComponent(rt.id, RG_I));
+    log->warn("  **Alert** {} {} ({}) has no subnet association", *rt.location,
+              rt.name.value_or("None"), rt.id ? idComponent(*rt.id, RG_I) : "None");
   }
 }
 

@@ -42,30 +42,49 @@ std::string messageOf(const RtMgmtResponse& response) {
   return response.getMessage().value_or("None");
 }
 
+// A table Azure sent without what discovery needs of it is skipped with one error line; it
+// names the table by whatever Azure did send (its name, else its id, else None).
+void skipIncomplete(const Logger& log, const az::RouteTable& rt, std::string_view member) {
+  log->error("  **Error** route table {} has no {} -- skipped",
+             rt.name ? *rt.name : rt.id.value_or("None"), member);
+}
+
 // Steps that decide whether `rt` is discovered for `vnet`: tables no subnet uses, the system's
 // own copies, the VNet's default table, tables of subnets Azure reserves, and tables of other
 // VNets only.  Answers the first subnet of `vnet` that uses the table, or absent to skip it.
+// A table of `vnet` without a name or location is skipped with an error line: it can be
+// neither told apart from the system's copies nor re-created.
 std::optional<std::string> selectTable(const Logger& log, const az::RouteTable& rt,
                                        const Json& yamlObj, const az::VirtualNetwork& vnet) {
   if (!rt.subnets || rt.subnets->empty()) return std::nullopt;
-  if (rt.name.starts_with("org_") || rt.name.find("corvanta") != std::string::npos) {
-    log->info("  route table: {} -- skipped (corvanta created)", rt.name);
+  if (!rt.name) {
+    if (NetScout::getSubnetUsedInVnet(rt, vnet)) skipIncomplete(log, rt, "name");
+    return std::nullopt;
+  }
+  const std::string& name = *rt.name;
+  if (name.starts_with("org_") || name.find("corvanta") != std::string::npos) {
+    log->info("  route table: {} -- skipped (corvanta created)", name);
     return std::nullopt;
   }
   if (const Json& suffix = option(yamlObj, "default_route_table"); !suffix.is_null()) {
-    if (rt.name == vnet.name + "-" + collab::textForm(suffix)) {
-      log->info("  route table: {} -- skipped (corvanta created default)", rt.name);
+    if (name == vnet.name + "-" + collab::textForm(suffix)) {
+      log->info("  route table: {} -- skipped (corvanta created default)", name);
       return std::nullopt;
     }
   }
   for (const auto& ref : *rt.subnets) {
     const std::string subnet = NetScout::idComponent(ref.id, NetScout::SUBNET_I);
     if (basekit::Common::isAzureReservedSubnet(subnet)) {
-      log->info("  route table: {} -- skipped (associated to {})", rt.name, subnet);
+      log->info("  route table: {} -- skipped (associated to {})", name, subnet);
       return std::nullopt;
     }
   }
-  return NetScout::getSubnetUsedInVnet(rt, vnet);
+  std::optional<std::string> subnet = NetScout::getSubnetUsedInVnet(rt, vnet);
+  if (subnet && !rt.location) {
+    skipIncomplete(log, rt, "location");
+    return std::nullopt;
+  }
+  return subnet;
 }
 
 // The Pathbook of `rt`, named and configured from the VNet's options before any route is
@@ -77,11 +96,11 @@ Pathbook buildPathbook(const az::RouteTable& rt, const Json& yamlObj,
   const char* nameKey =
       infos.size() > 1 ? basekit::Common::CONFIG_SHARED_RTB_NAME : basekit::Common::CONFIG_RTB_NAME;
   std::optional<std::string> name =
-      basekit::Common::getCustomizedPathbookName(nameKey, vnet.name, subnet, rt.name);
+      basekit::Common::getCustomizedPathbookName(nameKey, vnet.name, subnet, *rt.name);
 
-  Pathbook pb(rt.name, rt.tags, vnet.name, subnet, std::move(name));
+  Pathbook pb(*rt.name, rt.tags, vnet.name, subnet, std::move(name));
   pb.setSubnetGwGroupInfos(std::move(infos));
-  pb.setRegion(rt.location);
+  pb.setRegion(*rt.location);
   pb.setCopyQuadZeroRoute(optionFlag(yamlObj, "copy_quad_zero_route"));
   pb.addFilters(option(yamlObj, "filter_cidrs"));
   pb.addServiceTags(option(yamlObj, "filter_service_tags"));
@@ -119,10 +138,11 @@ bool addDefaultNoneRoute(const Logger& log, Pathbook& pb) {
 }
 
 // Logs the route table and offers every route to `pb`.  A refused default route towards a
-// virtual appliance or the Internet is replaced by the default route to None.
+// virtual appliance or the Internet is replaced by the default route to None.  A route
+// without an address prefix cannot be admitted: an error line takes its place in the list.
 void addRoutes(const Logger& log, const az::RouteTable& rt, Pathbook& pb) {
   if (rt.routes.empty()) {
-    log->warn("    **Alert** empty UDR route table {}", rt.name);
+    log->warn("    **Alert** empty UDR route table {}", *rt.name);
     return;
   }
   const std::string rule = "    " + std::string(63, '.');
@@ -131,7 +151,12 @@ void addRoutes(const Logger& log, const az::RouteTable& rt, Pathbook& pb) {
   log->info("    {:<25}{:<30}{}", "Prefix", "Next hop type", "Next hop IP");
   log->info(rule);
   for (const auto& route : rt.routes) {
-    log->info("    {:<25}{:<30}{}", route.address_prefix, route.next_hop_type,
+    if (!route.address_prefix) {
+      log->error("    **Error** route table {} route {} has no addressPrefix -- skipped", *rt.name,
+                 route.name.value_or("None"));
+      continue;
+    }
+    log->info("    {:<25}{:<30}{}", *route.address_prefix, route.next_hop_type,
               route.next_hop_ip_address.value_or("None"));
     const RtMgmtResponse result = pb.add(collab::CvtRoute(route));
     if (result.getStatus() != RtMgmtResponse::REJECT) continue;
@@ -180,8 +205,9 @@ void checkSubnetGroups(const Logger& log, const az::RouteTable& rt, const Json& 
   for (const auto& subnet : ownSubnets) {
     if (!inGroups.contains(subnet)) return;
   }
+  // Without an id, the name Azure gave is the same name.
   log->warn("    **Alert** route table {} used only by subnet in subnet groups",
-            NetScout::idComponent(rt.id, NetScout::RT_I));
+            rt.id ? NetScout::idComponent(*rt.id, NetScout::RT_I) : *rt.name);
   pb.setSubnetGroupUseOnly();
 }
 
@@ -200,7 +226,7 @@ std::map<std::string, pathbook::CvtPathbooks> NetScout::discover_route_tables(
   for (const auto& rt : tables) {
     const std::optional<std::string> subnet = selectTable(log, rt, yamlObj, vnet);
     if (!subnet) continue;
-    log->info("  route table: {}", rt.name);
+    log->info("  route table: {}", *rt.name);
     Pathbook pb = buildPathbook(rt, yamlObj, vnet, *subnet, hasVpnGateway);
     const std::vector<std::string> ownSubnets = logSubnets(log, rt, vnet);
     addRoutes(log, rt, pb);
@@ -209,7 +235,7 @@ std::map<std::string, pathbook::CvtPathbooks> NetScout::discover_route_tables(
 
     // Registered only now, complete: a table that failed part-way never reaches the map.
     auto& books = discovered.try_emplace(vnet.name, vnet.name).first->second;
-    if (!books.get(rt.id)) books.add(std::move(pb));
+    if (!books.get(rt.id.value_or(*rt.name))) books.add(std::move(pb));
   }
   return discovered;
 }

@@ -94,7 +94,7 @@ void logSubnet(spdlog::logger& log, const az::Subnet& sn, const std::string& rg,
     log.info("    service_endpoints: None");
   } else {
     for (const auto& endpoint : *sn.service_endpoints)
-      log.info("    service_endpoint: {}", endpoint.service);
+      log.info("    service_endpoint: {}", endpoint.service.value_or("None"));
   }
 }
 
@@ -111,8 +111,10 @@ void NetScout::list_vnet(az::NetworkManagementClient& network_client,
   for (const auto& vnet : vnets) {
     if (!vnetsInYaml.contains(vnet.name)) continue;
     const auto& prefixes = vnet.address_space.address_prefixes;
-    // A VNet without an address space still gets its line rather than ending the listing.
-    const std::string cidr = prefixes.empty() ? collab::textForm(nullptr) : prefixes.front();
+    // A VNet without an address space (one drawing from an IP address pool) still gets its
+    // line rather than ending the listing.
+    const std::string cidr =
+        !prefixes || prefixes->empty() ? collab::textForm(nullptr) : prefixes->front();
     log->info("  {}{}  ({})", padded(cidr, kColumn), vnet.name, idComponent(vnet.id, RG_I));
     collab::alert::alertVnetNameLength(vnet);
   }
@@ -129,16 +131,22 @@ void NetScout::discoverVnet(const az::VirtualNetwork& vnet, const az::AzureCrede
   } else {
     collab::alert::alertVnetPeering(vnet);
     for (const auto& peering : vnet.virtual_network_peerings) {
-      const std::string& peerId = peering.remote_virtual_network.id;
-      log->info("  {} {} ({}/{})", idComponent(peering.id, PEER_I), idComponent(peerId, VNET_I),
-                idComponent(peerId, SUB_I), idComponent(peerId, RG_I));
+      // A peering whose remote network Azure did not name is listed without it.
+      const auto remote = [&](int index) {
+        return peering.remote_virtual_network
+                   ? idComponent(peering.remote_virtual_network->id, index)
+                   : collab::textForm(nullptr);
+      };
+      log->info("  {} {} ({}/{})", idComponent(peering.id, PEER_I), remote(VNET_I), remote(SUB_I),
+                remote(RG_I));
     }
   }
 
   log->info("- Discover VNG");
   if (auto it = vNet2VngMap.find(vnet.name); it != vNet2VngMap.end()) {
     const az::VirtualNetworkGateway& vng = it->second;
-    log->info("  {} {} ({})", vng.name, vng.gateway_type, idComponent(vng.id, RG_I));
+    log->info("  {} {} ({})", vng.name, vng.gateway_type.value_or("None"),
+              idComponent(vng.id, RG_I));
   } else {
     log->info("  VNG not found");
   }

@@ -274,29 +274,37 @@ class FakeAzure {
   // anything else is a bad request.
   void graph(const httplib::Request& req, httplib::Response& res) const {
     const std::string query = Json::parse(req.body).at("query").get<std::string>();
+    // A literal is quoted with ' and may hold KQL's backslash escapes.
     static const std::regex gatewayQuery(
-        R"(subnet\.id =~ '([^']*)' \| project properties\.gatewayType$)");
+        R"(subnet\.id =~ '((?:[^'\\]|\\.)*)' \| project properties\.gatewayType$)");
     static const std::regex nicQuery(
-        R"(^Resources \| where type =~ 'Microsoft\.Network/networkInterfaces' and tags contains 'Corvanta-Created-Resource' .* ipconfig\.properties\.subnet\.id has '([^']*)'$)");
+        R"(^Resources \| where type =~ 'Microsoft\.Network/networkInterfaces' and tags contains 'Corvanta-Created-Resource' .* ipconfig\.properties\.subnet\.id has '((?:[^'\\]|\\.)*)'$)");
     static const std::regex vmQuery(
-        R"(^Resources \| where type =~ 'microsoft\.compute/virtualMachines' and tags contains 'Corvanta-Created-Resource' .* nic\.id =~ '([^']*)'$)");
+        R"(^Resources \| where type =~ 'microsoft\.compute/virtualMachines' and tags contains 'Corvanta-Created-Resource' .* nic\.id =~ '((?:[^'\\]|\\.)*)'$)");
     std::smatch m;
+    const auto literal = [&] {
+      std::string text;
+      const std::string quoted = m[1].str();
+      for (std::size_t i = 0; i < quoted.size(); ++i)
+        text += quoted[i] == '\\' ? quoted[++i] : quoted[i];
+      return text;
+    };
     Json rows = Json::array();
     if (std::regex_search(query, m, gatewayQuery)) {
       for (const auto& g : gateways) {
         for (const auto& config : g["properties"]["ipConfigurations"]) {
-          if (collab::ci_equal(config["properties"]["subnet"]["id"].get<std::string>(), m[1].str()))
+          if (collab::ci_equal(config["properties"]["subnet"]["id"].get<std::string>(), literal()))
             rows.push_back({{"properties_gatewayType", g["properties"]["gatewayType"]}});
         }
       }
     } else if (std::regex_search(query, m, nicQuery)) {
       for (const auto& nic : nics) {
-        if (nic.tagged && nic.subnetId.find(m[1].str()) != std::string::npos)
+        if (nic.tagged && nic.subnetId.find(literal()) != std::string::npos)
           rows.push_back({{"id", nic.id()}, {"name", nic.name}});
       }
     } else if (std::regex_search(query, m, vmQuery)) {
       for (const auto& vm : vms) {
-        if (vm.tagged && collab::ci_equal(vm.nicId, m[1].str()))
+        if (vm.tagged && collab::ci_equal(vm.nicId, literal()))
           rows.push_back({{"id", groupId("rg-net") +
                                      "/providers/Microsoft.Compute/virtualMachines/" + vm.name},
                           {"name", vm.name}});

@@ -14,7 +14,7 @@ namespace {
 using namespace netscout::testing;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-// The query texts as the discovery must send them, holes filled by plain substitution.
+// The query texts as the discovery must send them, for names that need no escaping.
 std::string gatewayQuery(const std::string& subnet) {
   return "Resources | where type =~ 'Microsoft.Network/virtualNetworkGateways' | mvexpand "
          "nics=properties.networkProfile | mvexpand ipconfig=properties.ipConfigurations | "
@@ -121,6 +121,25 @@ TEST(SpokeGateway, SearchesEachSpokeSubnetUntilATaggedMachineIsFound) {
   }
 }
 
+// A quote or backslash in a name would end the query's literal and make the rest query text:
+// names go in as KQL literals, each quote and backslash escaped, and are found as themselves.
+TEST(GatewayType, NamesEnterTheQueriesAsLiteralsWhateverTheyHold) {
+  const std::string name = R"(it's\mine)";
+  const std::string escaped = R"(it\'s\\mine)";
+  const std::string gwSubnet = subnetId(name, "GatewaySubnet");
+  FakeAzure azure;
+  azure.gateways = {gatewayJson("vpngw", "rg-net", "Vpn", {gwSubnet})};
+  const NicSpec nic{.name = "gw-nic", .subnetId = subnetId(name, "corvanta-spoke-gw")};
+  azure.nics = {nic};
+  azure.vms = {{.name = "gw-vm", .nicId = nic.id()}};
+  azure.start();
+  EXPECT_TRUE(NetScout::isVnetWithVng(azure.credential(), vnetObject(name), "Vpn"));
+  EXPECT_TRUE(NetScout::discoverSpokeGw(azure.credential(), vnetObject(name)));
+  EXPECT_THAT(azure.graphQueries(),
+              ElementsAre(gatewayQuery(subnetId(escaped, "GatewaySubnet")),
+                          nicQuery(escaped, "corvanta-spoke-gw"), vmQuery(nic.id())));
+}
+
 TEST(SpokeGateway, AnAnswerThatCountsRecordsButHoldsNoRowFails) {
   FakeAzure azure;
   azure.nics = {{.name = "gw-nic", .subnetId = subnetId("vnet1", "corvanta-spoke-gw")}};
@@ -176,14 +195,22 @@ TEST(VnetToGateway, OneListingPerGroupAndOnlyTheListedGroups) {
       gatewayJson("hidden", "rg-unlisted", "Vpn", {subnetId("vnet3", "GatewaySubnet")}),
       // Met last, so it wins vnet2.
       gatewayJson("ergw2", "rg-er2", "ExpressRoute", {vnet2}),
+      // Being provisioned: no type yet, and a configuration without its subnet (which places
+      // the gateway nowhere) beside one in vnet4.
+      gatewayJson("newgw", "rg-er2", "", {"", subnetId("vnet4", "GatewaySubnet")}),
   };
+  Json& provisioning = azure.gateways.back()["properties"];
+  provisioning.erase("gatewayType");
+  provisioning["ipConfigurations"][0]["properties"].erase("subnet");
   azure.start();
   const auto map =
       NetScout::deduceVnet2VngMap(azure.credential(), {"rg-net", "rg-er", "rg-empty", "rg-er2"});
-  ASSERT_EQ(map.size(), 2u);
+  ASSERT_EQ(map.size(), 3u);
   EXPECT_EQ(map.at("vnet1").name, "vpngw");
   EXPECT_EQ(map.at("vnet2").name, "ergw2");
   EXPECT_EQ(map.at("vnet2").gateway_type, "ExpressRoute");
+  EXPECT_EQ(map.at("vnet4").name, "newgw");
+  EXPECT_EQ(map.at("vnet4").gateway_type, std::nullopt);
   EXPECT_EQ(azure.requestsTo("GET", "/virtualNetworkGateways"), 4u);
   EXPECT_EQ(azure.requestCount(), 4u);
 }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "collab/errors.hpp"
 #include "fake_azure.hpp"
 #include "netscout/net_scout.hpp"
 
@@ -92,6 +93,15 @@ TEST(Quota, OneRegionIsCheckedAgainstItsTotalAndFamilyQuota) {
        Json::array({serviceLimitJson("cores", 100, 0)}),
        kSize,
        {{kInfo, "  **Alert** failed to discover quota limit for standardDSv3Family"}}},
+      {"limits the check does not read may lack their figures; names match in any case",
+       Json::array({serviceLimitJson("Cores", 100, 90),
+                    {{"name", "standardFSFamily"}, {"properties", Json::object()}},
+                    {{"properties", {{"limit", 5}}}},
+                    serviceLimitJson("StandardDSv3Family", 100, 0)}),
+       kSize,
+       totalLines(100, 90) +
+           Lines{{kInfo, "  **Alert** Required 16 vCPUs in westus, only 10 left"}} +
+           familyLines(100, 0)},
       {"regional total missing from the listing",
        Json::array({serviceLimitJson("standardDSv3Family", 100, 0)}), kSize,
        Lines{{kInfo, "  **Alert** failed to discover total vCPUs quota in westus"}} +
@@ -148,6 +158,20 @@ TEST(Quota, RegionsOfTheConfiguredVnetsWithOneSizeLookupPerCall) {
        notOffered("westus") + notOffered("eastus") + notOffered("northeurope"),
        {},
        1},
+      {"size spelled in another letter case is the same size",
+       spread,
+       Json::array({{{"name", "standard_d4S_V3"}, {"numberOfCores", 4}}}),
+       checked("westus", 2) + checked("eastus", 1) + checked("northeurope", 1),
+       {"westus", "eastus", "northeurope"},
+       1},
+      {"size offered without its vCPUs cannot be counted",
+       spread,
+       Json::array({sizes[0], {{"name", kSize}}}),
+       Lines{{spdlog::level::err,
+              "  **Error** VM size Standard_D4s_v3 in southindia has no numberOfCores"}} +
+           notOffered("westus") + notOffered("eastus") + notOffered("northeurope"),
+       {},
+       1},
       {"no configured VNet: still one lookup",
        Json::array({vnet("z-1", "southindia")}),
        sizes,
@@ -176,6 +200,50 @@ TEST(Quota, RegionsOfTheConfiguredVnetsWithOneSizeLookupPerCall) {
     EXPECT_EQ(quotaRegions, c.quotaRegions);
     EXPECT_EQ(azure.pathsTo("/locations/southindia/vmSizes").size(), c.sizeLookups);
     EXPECT_EQ(azure.pathsTo("/vmSizes").size(), c.sizeLookups);
+  }
+}
+
+// A failure ends the check, as it always has; the regions it did not reach are handed back so
+// that the run can name them.
+TEST(Quota, AFailureLeavesTheRegionsNotCheckedNamed) {
+  const auto vnet = [](const std::string& name, const std::string& location) {
+    return vnetJson("rg-" + location, name, location, "10.0.0.0/16");
+  };
+  const Json figureless = Json::array(
+      {{{"name", "cores"}, {"properties", {{"limit", 100}}}},
+       serviceLimitJson("standardDSv3Family", 100, 0)});  // the total lacks currentValue
+  struct Case {
+    const char* name;
+    const char* failing;  // the region whose listing the check cannot read, or none
+    std::vector<std::string> unchecked;
+  };
+  const Case cases[] = {
+      {"every region checked", nullptr, {}},
+      {"the second region fails", "eastus", {"eastus", "northeurope"}},
+      {"the first region fails", "westus", {"westus", "eastus", "northeurope"}},
+  };
+  FakeAzure azure;
+  azure.vnets =
+      Json::array({vnet("a-1", "westus"), vnet("b-1", "eastus"), vnet("c-1", "northeurope")});
+  azure.vmSizes["northeurope"] = Json::array({{{"name", kSize}, {"numberOfCores", 4}}});
+  azure.start();
+  az::NetworkManagementClient client(azure.credential().getCSC(), kSub);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& region : {"westus", "eastus", "northeurope"})
+      azure.quotas[region] =
+          c.failing && c.failing == std::string(region) ? figureless : quotaOf(100, 0, 100, 0);
+    std::vector<std::string> unchecked{"left from before"};
+    CapturedLog log("netscout");
+    if (c.failing) {
+      EXPECT_THROW(NetScout::discoverCpuQuotaInRegion(client, {"a-1", "b-1", "c-1"},
+                                                      azure.credential(), kSize, &unchecked),
+                   collab::MissingKeyError);
+    } else {
+      NetScout::discoverCpuQuotaInRegion(client, {"a-1", "b-1", "c-1"}, azure.credential(), kSize,
+                                         &unchecked);
+    }
+    EXPECT_EQ(unchecked, c.unchecked);
   }
 }
 

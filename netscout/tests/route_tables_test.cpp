@@ -113,7 +113,7 @@ TEST_P(RouteTableScenario, LogAndTablesAsExpected) {
 INSTANTIATE_TEST_SUITE_P(Scenarios, RouteTableScenario,
                          ::testing::Values("skips", "empty_subscription", "shared_table",
                                            "bgp_propagation", "routes", "private_subnet",
-                                           "subnet_groups", "dual_stack"));
+                                           "subnet_groups", "dual_stack", "incomplete"));
 
 TEST_F(RouteTableDiscovery, AFailurePartWayEndsTheCallWithNothingReturned) {
   const Json good = kx::test::routeTableJson(kSub, "rg-net", "rt-good", 2);

@@ -7,9 +7,10 @@
 //
 //   **Alert** VNet <name> (<rg>): name too long for derived gateway names of at most 50
 //     characters; spoke gateway will be named <spoke>; transit gateway will be named <transit>
+//   **Alert** VNet <name> (<rg>): name gives no derived gateway name
 //   **Alert** VNet <name> (<rg>) has <n> peering(s) to re-create after the migration
 //   **Alert** VNet <name> (<rg>) peering <peering> to <remote VNet> (<remote sub>/<remote rg>)
-//     must be re-created
+//     must be re-created        (None for the remote's parts when Azure did not name it)
 //
 // (each shown here on two lines, written as one).
 // @throws collab::IndexRangeError when a VNet, peering or remote VNet id is too short to name
@@ -23,9 +24,8 @@ namespace collab::alert {
 /// getSpokeGatewayName / getTransitGatewayName, no name configured) must be cut to fit
 /// `VPC_NAME_MAX_LENGTH`, naming each gateway that is cut with the name it will get.  Since
 /// "-transit-gw" is the longer suffix, the transit gateway is cut first.  Says nothing when
-/// neither is cut.
-/// @throws collab::InvalidValueError for a name without a letter, digit or "-" (Azure allows
-///         none such).
+/// neither is cut.  A name without a letter or digit (such as "..", which Azure itself allows
+/// no VNet) gives no gateway name at all, and that is the alert instead.
 COLLAB_EXPORT void alertVnetNameLength(const azure::VirtualNetwork& vnet);
 
 /// Reports that `vnet`'s peerings must be re-created after the migration: one line with their

@@ -14,7 +14,10 @@ class COLLAB_EXPORT CvtRoute {
  public:
   /// Builds the record of one Azure route: `dest` from `address_prefix`, `type` from
   /// `next_hop_type`, `target` from `next_hop_ip_address` (absent stays absent) and `id` from
-  /// the route's `name` until the route table numbers it on acceptance.
+  /// the route's `name` (empty when Azure sent none) until the route table numbers it on
+  /// acceptance.
+  /// @throws MissingKeyError when the route has no `address_prefix`: a route to nowhere in
+  ///         particular cannot be carried over.
   explicit CvtRoute(const azure::Route& route);
   CvtRoute(std::string id, std::string dest, std::string type, std::optional<std::string> target);
 

@@ -72,13 +72,13 @@ Route readRoute(const Reader& r, dom::element e, const Path& at) {
   enum { kName, kId, kProperties };
   const Members m(r.object(e, at), {"name", "id", "properties"});
   Route route;
-  route.name = m.requireString(r, kName, at);
-  route.id = m.requireString(r, kId, at);
+  route.name = m.optionalString(r, kName, at);
+  route.id = m.optionalString(r, kId, at);
   const Path props = at.member("properties");
   enum { kPrefix, kNextHopType, kNextHopIp };
   const Members p(m.requireObject(r, kProperties, at),
                   {"addressPrefix", "nextHopType", "nextHopIpAddress"});
-  route.address_prefix = p.requireString(r, kPrefix, props);
+  route.address_prefix = p.optionalString(r, kPrefix, props);
   route.next_hop_type = p.requireString(r, kNextHopType, props);
   route.next_hop_ip_address = p.optionalString(r, kNextHopIp, props);
   return route;
@@ -88,14 +88,15 @@ RouteTable readRouteTable(const Reader& r, dom::element e, const Path& at) {
   enum { kName, kId, kLocation, kTags, kProperties };
   const Members m(r.object(e, at), {"name", "id", "location", "tags", "properties"});
   RouteTable table;
-  table.name = m.requireString(r, kName, at);
-  table.id = m.requireString(r, kId, at);
-  table.location = m.requireString(r, kLocation, at);
+  table.name = m.optionalString(r, kName, at);
+  table.id = m.optionalString(r, kId, at);
+  table.location = m.optionalString(r, kLocation, at);
   if (auto tags = m.find(kTags)) table.tags = r.tags(*tags, at.member("tags"));
 
+  // Everything under `properties` is optional too, so the object itself may be missing.
   const Path props = at.member("properties");
   enum { kDisableBgp, kRoutes, kSubnets };
-  const Members p(m.requireObject(r, kProperties, at),
+  const Members p(m.optionalObject(r, kProperties, at),
                   {"disableBgpRoutePropagation", "routes", "subnets"});
   if (auto flag = p.find(kDisableBgp)) {
     table.disable_bgp_route_propagation =
@@ -113,8 +114,8 @@ Delegation readDelegation(const Reader& r, dom::element e, const Path& at) {
   dom::object o = r.object(e, at);
   Delegation d;
   d.name = r.requireString(o, "name", at);
-  d.service_name =
-      r.requireString(r.requireObject(o, "properties", at), "serviceName", at.member("properties"));
+  if (auto props = r.optionalObject(o, "properties", at))
+    d.service_name = r.optionalString(*props, "serviceName", at.member("properties"));
   return d;
 }
 
@@ -122,7 +123,7 @@ Delegation readDelegation(const Reader& r, dom::element e, const Path& at) {
 ServiceEndpoint readServiceEndpoint(const Reader& r, dom::element e, const Path& at) {
   dom::object o = r.object(e, at);
   ServiceEndpoint se;
-  se.service = r.requireString(o, "service", at);
+  se.service = r.optionalString(o, "service", at);
   if (auto locations = Reader::find(o, "locations")) {
     se.locations = r.strings(*locations, at.member("locations"));
   }
@@ -138,7 +139,7 @@ Subnet readSubnet(const Reader& r, dom::element e, const Path& at) {
 
   const Path props = at.member("properties");
   enum { kPrefix, kPrefixes, kNsg, kRouteTable, kDelegations, kServiceEndpoints };
-  const Members p(m.requireObject(r, kProperties, at),
+  const Members p(m.optionalObject(r, kProperties, at),
                   {"addressPrefix", "addressPrefixes", "networkSecurityGroup", "routeTable",
                    "delegations", "serviceEndpoints"});
   // A subnet carries either one prefix or a list of them; both stay absent when not sent.
@@ -163,10 +164,11 @@ VirtualNetworkPeering readPeering(const Reader& r, dom::element e, const Path& a
   peering.id = r.requireString(o, "id", at);
   peering.name = r.requireString(o, "name", at);
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
-  peering.remote_virtual_network = r.subResource(r.require(p, "remoteVirtualNetwork", props),
-                                                 props.member("remoteVirtualNetwork"));
-  peering.peering_state = r.optionalString(p, "peeringState", props);
+  const auto p = r.optionalObject(o, "properties", at);
+  if (!p) return peering;
+  if (auto remote = Reader::find(*p, "remoteVirtualNetwork"))
+    peering.remote_virtual_network = r.subResource(*remote, props.member("remoteVirtualNetwork"));
+  peering.peering_state = r.optionalString(*p, "peeringState", props);
   return peering;
 }
 
@@ -180,12 +182,14 @@ VirtualNetwork readVirtualNetwork(const Reader& r, dom::element e, const Path& a
 
   const Path props = at.member("properties");
   enum { kAddressSpace, kSubnets, kPeerings };
-  const Members p(m.requireObject(r, kProperties, at),
+  const Members p(m.optionalObject(r, kProperties, at),
                   {"addressSpace", "subnets", "virtualNetworkPeerings"});
+  // A VNet that takes its space from an IP address pool may send neither.
   const Path spaceAt = props.member("addressSpace");
-  dom::object space = p.requireObject(r, kAddressSpace, props);
-  vnet.address_space.address_prefixes =
-      r.strings(r.require(space, "addressPrefixes", spaceAt), spaceAt.member("addressPrefixes"));
+  if (auto space = p.optionalObject(r, kAddressSpace, props)) {
+    if (auto prefixes = Reader::find(*space, "addressPrefixes"))
+      vnet.address_space.address_prefixes = r.strings(*prefixes, spaceAt.member("addressPrefixes"));
+  }
   vnet.subnets = readList(r, p, kSubnets, props, readSubnet);
   vnet.virtual_network_peerings = readList(r, p, kPeerings, props, readPeering);
   return vnet;
@@ -200,8 +204,10 @@ VirtualNetworkGatewayIpConfiguration readGatewayIpConfiguration(const Reader& r,
   ip.id = r.requireString(o, "id", at);
   ip.name = r.requireString(o, "name", at);
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
-  ip.subnet = r.subResource(r.require(p, "subnet", props), props.member("subnet"));
+  if (auto p = r.optionalObject(o, "properties", at)) {
+    if (auto subnet = Reader::find(*p, "subnet"))
+      ip.subnet = r.subResource(*subnet, props.member("subnet"));
+  }
   return ip;
 }
 
@@ -210,19 +216,21 @@ VirtualNetworkGateway readGateway(const Reader& r, dom::element e, const Path& a
   VirtualNetworkGateway gw;
   gw.name = r.requireString(o, "name", at);
   gw.id = r.requireString(o, "id", at);
-  gw.location = r.requireString(o, "location", at);
+  gw.location = r.optionalString(o, "location", at);
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
-  gw.gateway_type = r.requireString(p, "gatewayType", props);
-  gw.ip_configurations = readList(r, p, "ipConfigurations", props, readGatewayIpConfiguration);
+  if (auto p = r.optionalObject(o, "properties", at)) {
+    gw.gateway_type = r.optionalString(*p, "gatewayType", props);
+    gw.ip_configurations = readList(r, *p, "ipConfigurations", props, readGatewayIpConfiguration);
+  }
   return gw;
 }
 
 VirtualMachineSize readSize(const Reader& r, dom::element e, const Path& at) {
   dom::object o = r.object(e, at);
   VirtualMachineSize size;
-  size.name = r.requireString(o, "name", at);
-  size.number_of_cores = r.integer(r.require(o, "numberOfCores", at), at.member("numberOfCores"));
+  size.name = r.optionalString(o, "name", at);
+  if (auto cores = Reader::find(o, "numberOfCores"))
+    size.number_of_cores = r.integer(*cores, at.member("numberOfCores"));
   return size;
 }
 
@@ -230,7 +238,7 @@ ResourceGroup readResourceGroup(const Reader& r, dom::element e, const Path& at)
   dom::object o = r.object(e, at);
   ResourceGroup rg;
   rg.name = r.requireString(o, "name", at);
-  rg.id = r.requireString(o, "id", at);
+  rg.id = r.optionalString(o, "id", at);
   rg.location = r.requireString(o, "location", at);
   return rg;
 }
@@ -247,26 +255,43 @@ Subscription readSubscription(const Reader& r, dom::element e, const Path& at) {
 
 // ---- quota ----------------------------------------------------------------------------------
 
+// A limit lacking `properties`, `limit` or `currentValue` (all optional in Azure's
+// specification) is kept without them, a null member being left out like a missing one:
+// whether that matters is for the quota check to say, and only for the limits it reads.
 Json readQuotaEntry(const Reader& r, dom::object o, const Path& at) {
   const Path props = at.member("properties");
-  dom::object p = r.requireObject(o, "properties", at);
-  const std::int64_t limit = r.integerOrText(r.require(p, "limit", props), props.member("limit"));
-  const std::int64_t current =
-      r.integerOrText(r.require(p, "currentValue", props), props.member("currentValue"));
-
-  // Azure keys quotas by `properties.name.value`; the entry's own `name` is not reliable
-  // (the list example repeats one name for every entry).
+  const std::optional<dom::object> p = r.optionalObject(o, "properties", at);
+  std::optional<std::int64_t> limit, current;
   std::optional<std::string> quotaName;
-  if (auto nameObj = Reader::find(p, "name"); nameObj && nameObj->is_object()) {
-    quotaName =
-        r.optionalString(nameObj->get_object().value_unsafe(), "value", props.member("name"));
+  if (p) {
+    if (auto e = Reader::find(*p, "limit")) limit = r.integerOrText(*e, props.member("limit"));
+    if (auto e = Reader::find(*p, "currentValue"))
+      current = r.integerOrText(*e, props.member("currentValue"));
+    // Azure keys quotas by `properties.name.value`; the entry's own `name` is not reliable
+    // (the list example repeats one name for every entry).
+    if (auto nameObj = Reader::find(*p, "name"); nameObj && nameObj->is_object()) {
+      quotaName =
+          r.optionalString(nameObj->get_object().value_unsafe(), "value", props.member("name"));
+    }
   }
-  if (!quotaName) quotaName = r.requireString(o, "name", at);
+  if (!quotaName) quotaName = r.optionalString(o, "name", at);
 
   Json entry = Reader::toJson(o);
-  entry["name"] = *quotaName;
-  entry["properties"]["limit"] = limit;
-  entry["properties"]["currentValue"] = current;
+  if (quotaName)
+    entry["name"] = *quotaName;
+  else
+    entry.erase("name");
+  if (!p) {
+    entry.erase("properties");
+    return entry;
+  }
+  Json& properties = entry["properties"];
+  for (const auto& [key, value] : {std::pair{"limit", limit}, std::pair{"currentValue", current}}) {
+    if (value)
+      properties[key] = *value;
+    else
+      properties.erase(key);
+  }
   return entry;
 }
 
@@ -276,17 +301,18 @@ std::optional<std::string> readListPage(dom::parser& parser, const char* kind, P
                                         std::vector<T>& out, ReadItem readItem) {
   const Reader r(kind);
   dom::object root = r.document(parser, body);
-  dom::array items = r.valueArray(root);
+  const std::optional<dom::array> items = r.valueArray(root);
   std::optional<std::string> next = r.nextLink(root);
+  if (!items) return next;
   const std::size_t before = out.size();
   try {
     // Grow geometrically: callers append page after page to one vector.
-    if (const std::size_t need = before + items.size(); need > out.capacity())
+    if (const std::size_t need = before + items->size(); need > out.capacity())
       out.reserve(std::max(need, 2 * out.capacity()));
     const Path root;
     const Path valueAt = root.member("value");
     std::size_t i = 0;
-    for (dom::element item : items) out.push_back(readItem(r, item, valueAt.item(i++)));
+    for (dom::element item : *items) out.push_back(readItem(r, item, valueAt.item(i++)));
   } catch (...) {
     out.erase(out.begin() + static_cast<std::ptrdiff_t>(before), out.end());
     throw;
@@ -343,13 +369,15 @@ std::optional<std::string> ArmPageParser::parseQuotaPage(PageBody body, QuotaRes
   std::optional<std::string> next;
   if (Reader::find(root, "value") || !Reader::find(root, "properties")) {
     // The list shape (also what `.../serviceLimits/` with an empty name answers).
-    dom::array items = r.valueArray(root);
+    const std::optional<dom::array> items = r.valueArray(root);
     next = r.nextLink(root);
     const Path valueAt = top.member("value");
     std::size_t i = 0;
-    for (dom::element item : items) {
-      const Path itemAt = valueAt.item(i++);
-      entries.push_back(readQuotaEntry(r, r.object(item, itemAt), itemAt));
+    if (items) {
+      for (dom::element item : *items) {
+        const Path itemAt = valueAt.item(i++);
+        entries.push_back(readQuotaEntry(r, r.object(item, itemAt), itemAt));
+      }
     }
   } else {
     // A single limit, as `.../serviceLimits/{resourceName}` answers.

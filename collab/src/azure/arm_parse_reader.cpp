@@ -174,6 +174,13 @@ dom::object Reader::requireObject(dom::object o, std::string_view key, const Pat
   return object(require(o, key, at), at.member(key));
 }
 
+std::optional<dom::object> Reader::optionalObject(dom::object o, std::string_view key,
+                                                  const Path& at) const {
+  auto e = find(o, key);
+  if (!e) return std::nullopt;
+  return object(*e, at.member(key));
+}
+
 std::optional<dom::array> Reader::optionalArray(dom::object o, std::string_view key,
                                                 const Path& at) const {
   auto e = find(o, key);
@@ -202,22 +209,19 @@ Tags Reader::tags(dom::element e, const Path& at) const {
   return out;
 }
 
-dom::array Reader::valueArray(dom::object root) const {
+std::optional<dom::array> Reader::valueArray(dom::object root) const {
   const Path top;
-  dom::element e;
-  if (root.at_key("value").get(e)) {
-    std::string problem = "required member is missing";
-    if (auto err = find(root, "error"); err && err->is_object()) {
-      std::string_view code;
-      if (!err->get_object().value_unsafe().at_key("code").get(code)) {
-        problem += " (the body is an Azure Resource Manager error: ";
-        problem.append(code);
-        problem += ')';
-      }
+  if (auto e = find(root, "value")) return array(*e, top.member("value"));
+  if (auto err = find(root, "error"); err && err->is_object()) {
+    std::string problem = "no list, the body is an Azure Resource Manager error";
+    std::string_view code;
+    if (!err->get_object().value_unsafe().at_key("code").get(code)) {
+      problem += ": ";
+      problem.append(code);
     }
     fail(top.member("value"), std::move(problem));
   }
-  return array(e, top.member("value"));
+  return std::nullopt;
 }
 
 std::optional<std::string> Reader::nextLink(dom::object root) const {

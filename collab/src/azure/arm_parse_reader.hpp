@@ -68,6 +68,9 @@ class Reader {
   std::optional<std::string> optionalString(dom::object o, std::string_view key,
                                             const Path& at) const;
   dom::object requireObject(dom::object o, std::string_view key, const Path& at) const;
+  /// The object under `key`, or nothing when the member is absent.
+  std::optional<dom::object> optionalObject(dom::object o, std::string_view key,
+                                            const Path& at) const;
   /// The array under `key`, or nothing when the member is absent.
   std::optional<dom::array> optionalArray(dom::object o, std::string_view key,
                                           const Path& at) const;
@@ -77,9 +80,10 @@ class Reader {
   /// A map of text to text, in document order.
   Tags tags(dom::element e, const Path& at) const;
 
-  /// The list body's `value` array.  When it is missing and the body is an ARM error
-  /// (`{"error": {"code": ...}}`), the message carries the error code.
-  dom::array valueArray(dom::object root) const;
+  /// The list body's `value` array; absent when Azure left it out, which its specification
+  /// allows for an empty list (`{}`).  A body that is an ARM error (`{"error": {"code": ...}}`)
+  /// instead of a list fails, and the message carries the error code.
+  std::optional<dom::array> valueArray(dom::object root) const;
   /// The `nextLink` member: absent when missing, null or "".
   std::optional<std::string> nextLink(dom::object root) const;
 
@@ -98,10 +102,12 @@ class Reader {
 template <std::size_t N>
 class Members {
  public:
-  Members(dom::object o, const std::string_view (&names)[N]) {
+  /// The members of `o`; of an absent object, none (every member reads as absent).
+  Members(std::optional<dom::object> o, const std::string_view (&names)[N]) {
     std::size_t left = N;
     for (std::size_t i = 0; i < N; ++i) names_[i] = names[i];
-    for (dom::key_value_pair kv : o) {
+    if (!o) return;
+    for (dom::key_value_pair kv : *o) {
       for (std::size_t i = 0; i < N; ++i) {
         if (!found_[i] && kv.key == names_[i]) {
           found_[i] = true;
@@ -135,6 +141,11 @@ class Members {
   }
   dom::object requireObject(const Reader& r, std::size_t i, const Path& at) const {
     return r.object(require(r, i, at), at.member(names_[i]));
+  }
+  std::optional<dom::object> optionalObject(const Reader& r, std::size_t i, const Path& at) const {
+    auto e = find(i);
+    if (!e) return std::nullopt;
+    return r.object(*e, at.member(names_[i]));
   }
   std::optional<dom::array> optionalArray(const Reader& r, std::size_t i, const Path& at) const {
     auto e = find(i);

@@ -1,5 +1,6 @@
 #include "collab/azure/arm_pipeline.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <set>
@@ -77,6 +78,7 @@ ArmPipeline::ArmPipeline(std::shared_ptr<TokenCredential> credential, ArmPipelin
       transport_(transport ? std::move(transport) : defaultTransport()),
       retry_(std::move(options.retry)),
       pacing_(options.pacing),
+      maxPages_(options.maxPages),
       resourceManager_(options.resourceManager ? *options.resourceManager
                                                : currentEndpoints().resourceManager),
       random_(std::random_device{}()) {
@@ -170,11 +172,7 @@ std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, s
       getLogger("netscout")
           ->debug("{}: {} reads left in the budget; pacing by {:.3f} s", call->what, *readsLeft_,
                   static_cast<double>(wait.count()) / 1000.0);
-      if (retry_.sleeper) {
-        retry_.sleeper(wait);
-      } else {
-        std::this_thread::sleep_for(wait);
-      }
+      detail::pause(retry_, wait);
     }
   }
   request.headers.set("Authorization", "Bearer " + call->token.token);
@@ -232,42 +230,51 @@ HttpResponse ArmPipeline::send(std::string_view method, std::string_view target,
   return complete(*begin(method, resolve(target), jsonBody, repeatable));
 }
 
+bool ArmPipeline::onEndpoint(const std::string& url) const {
+  // A replay sends nothing, so it follows recorded links whatever endpoint they were recorded
+  // under.
+  if (transport_->offline()) return true;
+  const std::optional<std::string> origin = originOf(url);
+  return origin && origin == originOf(resourceManager_);
+}
+
+std::string ArmPipeline::requireOnEndpoint(std::string_view link, const HttpResponse& answer,
+                                           const char* code, std::string_view what) const {
+  // A path is taken on the endpoint; anything else verbatim, for the check to judge.
+  std::string url = startsWith(link, "/") ? resolve(link) : std::string(link);
+  if (onEndpoint(url)) return url;
+  const std::optional<std::string> origin = originOf(url);
+  throw ArmError("GET", url, HttpResponse{answer.status, answer.headers, {}}, code,
+                 "refusing to fetch " + std::string(what) + " from " +
+                     (origin ? *origin : std::string("an address that is not a plain URL")) +
+                     ", which is not the Resource Manager endpoint " +
+                     originOf(resourceManager_).value_or(resourceManager_) +
+                     "; the bearer token is only sent to that endpoint");
+}
+
 void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage) {
   std::set<std::string> fetched;
   // Pages are fetched with the bearer token, so every page must come from the Resource
   // Manager endpoint itself: a next link elsewhere (a tampered or misdirected answer) would
-  // hand the token to whoever it names.  A replay sends nothing, so it follows recorded links
-  // whatever endpoint they were recorded under.
-  const std::optional<std::string> home = originOf(resourceManager_);
-  const bool checkOrigin = !transport_->offline();
-  const auto isHome = [&](const std::string& url) {
-    if (!checkOrigin) return true;
-    std::optional<std::string> origin = originOf(url);
-    return origin && origin == home;
-  };
+  // hand the token to whoever it names.
   HttpResponse meta;
-  const auto requireHome = [&](const std::string& url) {
-    if (isHome(url)) return;
-    std::optional<std::string> origin = originOf(url);
-    throw ArmError("GET", url, meta, "ForeignNextLink",
-                   "refusing to fetch a list page from " +
-                       (origin ? *origin : std::string("an address that is not a plain URL")) +
-                       ", which is not the Resource Manager endpoint " +
-                       home.value_or(resourceManager_) +
-                       "; the bearer token is only sent to that endpoint");
+  const auto requireHome = [&](std::string_view link) {
+    return requireOnEndpoint(link, meta, "ForeignNextLink", "a list page");
   };
-  // A path is taken on the endpoint; anything else verbatim, for the check above to judge.
   const auto locate = [&](std::string_view link) {
     return startsWith(link, "/") ? resolve(link) : std::string(link);
   };
 
-  std::string url = resolve(first);
-  requireHome(url);
+  std::string url = requireHome(resolve(first));
+  const std::string listing = url;
   std::unique_ptr<Call> call = begin("GET", resolve(url), std::nullopt, true);
   for (;;) {
     HttpResponse page = complete(*call);
     call.reset();
     fetched.insert(url);
+    // Next links that never repeat would be followed without end; no listing of a real
+    // estate comes near this many pages.
+    const bool lastAllowed = fetched.size() >= static_cast<std::size_t>(std::max(maxPages_, 1));
     meta = HttpResponse{page.status, page.headers, {}};
     const std::size_t pageSize = page.body.size();
 
@@ -276,9 +283,9 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
     // (the serial path below then decides, and reports, exactly as without the overlap).
     std::unique_ptr<Call> ahead;
     std::string aheadUrl;
-    if (auto link = detail::trailingNextLink(page.body); link && !link->empty()) {
+    if (auto link = detail::trailingNextLink(page.body); link && !link->empty() && !lastAllowed) {
       aheadUrl = locate(*link);
-      if (!fetched.count(aheadUrl) && isHome(aheadUrl) && paceDelay().count() == 0) {
+      if (!fetched.count(aheadUrl) && onEndpoint(aheadUrl) && paceDelay().count() == 0) {
         try {
           ahead = begin("GET", resolve(aheadUrl), std::nullopt, true, pageSize);
         } catch (const std::exception&) {
@@ -289,6 +296,12 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
 
     std::optional<std::string> next = onPage(url, std::move(page));
     if (!next || next->empty()) return;
+    if (lastAllowed) {
+      throw ArmError("GET", listing, meta, "TooManyPages",
+                     "the listing still had a next link after " + std::to_string(fetched.size()) +
+                         " pages; stopped there, far beyond any real listing (a next link that "
+                         "never ends)");
+    }
     url = locate(*next);
     if (fetched.count(url)) {
       throw ArmError("GET", url, meta, "RepeatedNextLink",
@@ -302,6 +315,44 @@ void ArmPipeline::forEachPage(std::string_view first, const PageHandler& onPage)
     requireHome(url);
     call = begin("GET", resolve(url), std::nullopt, true, pageSize);
   }
+}
+
+OperationOutcome ArmPipeline::awaitOperation(std::string_view method, std::string_view target,
+                                             HttpResponse accepted,
+                                             const OperationPolling& polling) {
+  OperationOutcome outcome;
+  outcome.url = resolve(target);
+  if (accepted.status != 202) {
+    outcome.result = std::move(accepted);
+    return outcome;
+  }
+  std::optional<std::string> location = accepted.headers.get("Location");
+  if (!location || detail::trimBlank(*location).empty()) {
+    throw ArmError(method, resolve(target), accepted, "MissingLocation",
+                   "Azure accepted the request (HTTP 202) but named no Location to follow it at");
+  }
+  std::string url = requireOnEndpoint(detail::trimBlank(*location), accepted, "ForeignLocation",
+                                      "the result of a long-running operation");
+  HttpResponse answer = std::move(accepted);
+  while (answer.status == 202) {
+    const auto now = retry_.clock ? retry_.clock() : std::chrono::system_clock::now();
+    const std::chrono::milliseconds pause = std::max(
+        serverRetryDelay(answer.headers, now).value_or(polling.defaultPause), polling.minPause);
+    if (outcome.waited + pause > polling.timeLimit) return outcome;
+    if (!transport_->offline()) detail::pause(retry_, pause);
+    outcome.waited += pause;
+    outcome.url = url;
+    answer = get(url);
+    ++outcome.polls;
+    if (answer.status != 202) break;
+    if (std::optional<std::string> next = answer.headers.get("Location");
+        next && !detail::trimBlank(*next).empty()) {
+      url = requireOnEndpoint(detail::trimBlank(*next), answer, "ForeignLocation",
+                              "the result of a long-running operation");
+    }
+  }
+  outcome.result = std::move(answer);
+  return outcome;
 }
 
 std::optional<std::string> ArmPipeline::nextLinkOf(const Json& page) {

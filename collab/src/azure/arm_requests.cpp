@@ -3,10 +3,10 @@
 #include <utility>
 
 #include "collab/azure/arm_error.hpp"
+#include "collab/azure/learned_routes.hpp"
 #include "collab/azure/token_credential.hpp"
 #include "collab/errors.hpp"
 #include "text_util.hpp"
-#include "url_text.hpp"
 
 namespace collab::azure {
 
@@ -66,11 +66,7 @@ std::optional<Json> requestLearnedRoutes(const std::string& accessToken,
                                          std::shared_ptr<Transport> transport) {
   ArmPipeline arm(std::make_shared<StaticTokenCredential>(accessToken), std::move(options),
                   std::move(transport));
-  const std::string target = "/subscriptions/" + detail::percentEncode(subscriptionId) +
-                             "/resourceGroups/" + detail::percentEncode(resourceGroup) +
-                             "/providers/Microsoft.Network/virtualNetworkGateways/" +
-                             detail::percentEncode(gatewayName) +
-                             "/getLearnedRoutes?api-version=" + kLearnedRoutesApiVersion;
+  const std::string target = learnedRoutesPath(subscriptionId, resourceGroup, gatewayName);
   // An action rather than a read: only a throttled attempt, which Azure refused before doing
   // anything, is repeated.
   HttpResponse answer = arm.send("POST", target, std::nullopt, /*repeatable=*/false);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <map>
 
+#include "collab/json_nesting.hpp"
 #include "text_util.hpp"
 #include "url_text.hpp"
 
@@ -130,7 +131,9 @@ void scrubSecrets(Json& value, const std::set<std::string>& secrets) {
 void storeBody(Json& target, const std::string& body) {
   if (body.empty()) return;
   std::string_view content = trimBlank(body);
-  if (!content.empty() && (content.front() == '{' || content.front() == '[')) {
+  // A body nested too deeply to be written back as JSON is kept as the text it was.
+  if (!content.empty() && (content.front() == '{' || content.front() == '[') &&
+      jsonNestingDepth(content) <= kMaxJsonNesting) {
     Json parsed = Json::parse(body, nullptr, /*allow_exceptions=*/false);
     if (!parsed.is_discarded()) {
       target["json"] = std::move(parsed);

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <optional>
 
 #include "cassette_format.hpp"
+#include "collab/json_nesting.hpp"
 #include "token_request.hpp"
 #include "url_text.hpp"
 
@@ -13,12 +15,12 @@ namespace collab::azure {
 
 namespace {
 
-Json readCassette(const std::string& path) {
+std::string readCassette(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read cassette '" + path + "'");
-  Json doc = Json::parse(in, nullptr, /*allow_exceptions=*/false);
-  if (doc.is_discarded()) throw std::runtime_error("cassette '" + path + "' is not valid JSON");
-  return doc;
+  std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad()) throw std::runtime_error("cannot read cassette '" + path + "'");
+  return text;
 }
 
 // The recorded body of an exchange equals what `request` sends: JSON compared as JSON, form
@@ -111,7 +113,19 @@ ReplayMissError::ReplayMissError(std::string method, std::string_view url, std::
     : TransportError(std::move(method), url, std::move(detail), /*retryable=*/false) {}
 
 ReplayTransport::ReplayTransport(const std::string& path)
-    : ReplayTransport(readCassette(path), path) {}
+    : ReplayTransport(parseCassette(readCassette(path), path), path) {}
+
+Json ReplayTransport::parseCassette(std::string_view text, const std::string& name) {
+  // Refused before parsing: every exchange is copied and compared, which recurses per level.
+  if (jsonNestingDepth(text) > kMaxJsonNesting) {
+    throw std::runtime_error("'" + name +
+                             "' is not a usable cassette: its JSON nests deeper than " +
+                             std::to_string(kMaxJsonNesting) + " levels");
+  }
+  Json doc = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (doc.is_discarded()) throw std::runtime_error("cassette '" + name + "' is not valid JSON");
+  return doc;
+}
 
 ReplayTransport::ReplayTransport(const Json& cassette, std::string name) : name_(std::move(name)) {
   if (!cassette.is_object() || !cassette.contains("format") ||
@@ -119,6 +133,16 @@ ReplayTransport::ReplayTransport(const Json& cassette, std::string name) : name_
       !cassette["exchanges"].is_array()) {
     throw std::runtime_error("'" + name_ + "' is not a cassette (format '" +
                              detail::kCassetteFormat + "' with an exchanges array expected)");
+  }
+  // A later version may mean something else by the same members: replaying it as this one
+  // would be a guess.
+  const auto version = cassette.find("version");
+  if (version == cassette.end() || !version->is_number_integer() ||
+      *version != detail::kCassetteVersion) {
+    throw std::runtime_error(
+        "'" + name_ + "' is not a usable cassette: version " +
+        (version == cassette.end() ? std::string("missing") : version->dump()) +
+        ", this program replays version " + std::to_string(detail::kCassetteVersion));
   }
   exchanges_ = cassette["exchanges"];
   // Checked up front, so that replaying can only answer, throw a recorded failure or miss.

@@ -6,6 +6,14 @@
 
 namespace collab::azure::detail {
 
+void pause(const RetryOptions& options, std::chrono::milliseconds delay) {
+  if (options.sleeper) {
+    options.sleeper(delay);
+  } else {
+    std::this_thread::sleep_for(delay);
+  }
+}
+
 RetryLoop::RetryLoop(const RetryOptions& options, std::mt19937_64& random)
     : options_(options), random_(random) {}
 
@@ -25,11 +33,7 @@ bool RetryLoop::waitBeforeRetry(const HttpHeaders* headers, std::string_view wha
   getLogger("netscout")
       ->warn("{} {}; retrying in {:.1f} s (attempt {} of {})", what, cause,
              static_cast<double>(delay.count()) / 1000.0, attempt_, policy.maxAttempts);
-  if (options_.sleeper) {
-    options_.sleeper(delay);
-  } else {
-    std::this_thread::sleep_for(delay);
-  }
+  pause(options_, delay);
   waited_ += delay;
   return true;
 }

@@ -8,6 +8,11 @@
 
 namespace collab::azure::detail {
 
+/// Waits `delay` through the options' sleeper, or sleeps the thread when they have none.  Every
+/// wait of the client layer (retries, read pacing, polls of a long-running operation) goes
+/// through here, so a sleeper the caller installs governs them all.
+void pause(const RetryOptions& options, std::chrono::milliseconds delay);
+
 class RetryLoop {
  public:
   /// `random` is used when the options bring no random source of their own.

@@ -24,6 +24,8 @@ constexpr const char* kFooter = R"(Examples:
       sign in with your own Azure CLI login (az login) instead of the entries' secrets
   kx-discover check-access discovery.yaml
       sign in and check the roles, permissions and registrations a run needs, changing nothing
+  kx-discover --learned-routes --json report.json discovery.yaml
+      also the routes each VPN and ExpressRoute gateway learned (a role beyond Reader)
   kx-discover --arm-endpoint http://127.0.0.1:8080 --login-endpoint http://127.0.0.1:8080/ discovery.yaml
       talk to a loopback Azure (kx-fake-arm serve)
 

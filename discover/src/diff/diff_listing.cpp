@@ -1,4 +1,6 @@
 // Reading the reports to compare, and the text and JSON listings of their changes.
+#include <fmt/format.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -34,6 +36,30 @@ std::string commandText(const std::vector<std::string>& args) {
 }
 
 Json optionalText(const std::string& text) { return text.empty() ? Json() : Json(text); }
+
+// The parser's message quotes the whole token it stopped in ("last read: '...'"), which may be
+// the whole file: the quote is cut, and what would act on a terminal is written as \xNN.
+std::string shortParseMessage(std::string_view message) {
+  constexpr std::string_view kQuote = "last read: '";
+  constexpr std::size_t kQuoted = 40;
+  std::string_view kept = message;
+  bool cut = false;
+  if (const std::size_t at = message.find(kQuote); at != std::string_view::npos) {
+    const std::size_t quoted = message.size() - (at + kQuote.size());
+    if (quoted > kQuoted + 1) {
+      std::size_t end = at + kQuote.size() + kQuoted;
+      while (end > at && (static_cast<unsigned char>(message[end]) & 0xC0) == 0x80) --end;
+      kept = message.substr(0, end);
+      cut = true;
+    }
+  }
+  std::string out;
+  for (const char c : kept) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte < 0x20 || byte == 0x7F ? fmt::format("\\x{:02X}", byte) : std::string(1, c);
+  }
+  return cut ? out + "...'" : out;
+}
 
 Json originJson(const ReportOrigin& origin) {
   return Json{{"file", origin.file},
@@ -75,9 +101,17 @@ LoadedReport loadReport(const std::string& file) {
   if (in.bad()) throw ReportReadError(file + ": cannot be read: " + std::strerror(errno));
   Json body;
   try {
-    body = Json::parse(text.str());
+    // The bound is checked as the parser goes down, before the values of a deeper level are
+    // built: a file of nothing but '[' would otherwise take gigabytes before failing.
+    body = Json::parse(text.str(), [](int depth, Json::parse_event_t, Json&) {
+      if (depth > kMaxReportDepth)
+        throw ReportReadError("nested deeper than " + std::to_string(kMaxReportDepth) + " levels");
+      return true;
+    });
   } catch (const Json::parse_error& e) {
-    throw ReportReadError(file + ": not JSON: " + e.what());
+    throw ReportReadError(file + ": not JSON: " + shortParseMessage(e.what()));
+  } catch (const ReportReadError& e) {
+    throw ReportReadError(file + ": not a kx-discover report: " + e.what());
   }
   return reportFromJson(std::move(body), file);
 }

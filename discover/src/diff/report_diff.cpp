@@ -10,6 +10,8 @@
 #include <tuple>
 #include <utility>
 
+#include "collab/text_compare.hpp"
+
 namespace kxdiscover {
 
 namespace {
@@ -21,8 +23,11 @@ class Reader {
  public:
   explicit Reader(const std::string& file) : file_(file) {}
 
+  /// Fails at `path`.  A value quoted in `what` is cut: it may be as large as the report.
   [[noreturn]] void fail(const std::string& path, const std::string& what) const {
-    throw ReportReadError(file_ + ": member " + path + ": " + what);
+    constexpr std::size_t kLongest = 120;
+    throw ReportReadError(file_ + ": member " + path + ": " +
+                          (what.size() > kLongest ? what.substr(0, kLongest) + "..." : what));
   }
 
   std::optional<std::string> text(const Json& o, const char* key, const std::string& at) const {
@@ -76,6 +81,27 @@ class Reader {
     return &*it;
   }
 
+  /// The text `key`, which must be one of `values` when it is there.
+  std::optional<std::string> choice(const Json& o, const char* key, const std::string& at,
+                                    std::initializer_list<std::string_view> values) const {
+    auto value = text(o, key, at);
+    if (value && std::find(values.begin(), values.end(), *value) == values.end())
+      fail(at + "." + key, "unknown value " + Json(*value).dump());
+    return value;
+  }
+
+  /// The number `key`, which must not be negative and, for a count, must be whole.
+  void number(const Json& o, const char* key, const std::string& at, bool whole) const {
+    const auto it = o.find(key);
+    if (it == o.end() || it->is_null()) return;
+    const bool fits = whole ? it->is_number_integer() &&
+                                  (it->is_number_unsigned() || it->get<std::int64_t>() >= 0)
+                            : it->is_number() && it->get<double>() >= 0;
+    if (!fits)
+      fail(at + "." + key,
+           std::string(whole ? "expected a count" : "expected a number") + ", got " + it->dump());
+  }
+
   std::optional<bool> flag(const Json& o, const char* key, const std::string& at) const {
     const auto it = o.find(key);
     if (it == o.end() || it->is_null()) return std::nullopt;
@@ -111,6 +137,17 @@ using GroupKey = std::pair<std::string, std::string>;
 
 std::string orNone(const std::optional<std::string>& value) { return value.value_or("none"); }
 
+// Azure compares ids and names without regard to letter case, and answers one resource as
+// ".../resourceGroups/RG-App/..." or ".../resourcegroups/rg-app/..." depending on the API: items
+// are matched, and their aspects compared, on this folded form, so that a case-only difference
+// is never a change.
+std::string fold(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 // The last component of a resource id: the resource's name.
 std::string lastComponent(const std::string& id) { return id.substr(id.rfind('/') + 1); }
 
@@ -124,9 +161,11 @@ void addFindings(const Reader& r, const Json& o, const std::string& at, Group& g
     std::vector<std::string> seen;
     for (const auto& [line, path] : r.objects(o, kind, at)) {
       std::string text = r.textOr(*line, "text", path);
-      // A finding logged twice is still one finding.
-      if (std::find(seen.begin(), seen.end(), text) != seen.end()) continue;
-      seen.push_back(text);
+      r.text(*line, "logger", path);
+      r.choice(*line, "level", path, {"trace", "debug", "info", "warning", "error", "critical"});
+      // A finding logged twice is still one finding (also when its names came in another case).
+      if (std::find(seen.begin(), seen.end(), fold(text)) != seen.end()) continue;
+      seen.push_back(fold(text));
       group.items.push_back({subject, text, text, "", {}});
     }
   }
@@ -146,6 +185,12 @@ void addNetworkItems(const Reader& r, const Json& vnet, const std::string& at, G
   for (const auto& [s, path] : r.objects(vnet, "subnets", at)) {
     const std::string prefixes = r.texts(*s, "address_prefixes", path);
     const auto table = r.text(*s, "route_table_id", path);
+    r.text(*s, "network_security_group_id", path);
+    r.choice(*s, "gateway_group", path, {"1", "2"});
+    for (const auto& [d, dPath] : r.objects(*s, "delegations", path)) {
+      r.text(*d, "name", dPath);
+      r.text(*d, "service", dPath);
+    }
     const std::string tableName = table ? lastComponent(*table) : "none";
     group.items.push_back({Subject::Subnet,
                            r.textOr(*s, "id", path),
@@ -157,6 +202,7 @@ void addNetworkItems(const Reader& r, const Json& vnet, const std::string& at, G
     const std::string path = at + ".gateways";
     if (const Json* vng = r.object(*gateways, "vng", path)) {
       const std::string type = r.textOr(*vng, "type", path + ".vng");
+      r.text(*vng, "id", path + ".vng");
       group.items.push_back({Subject::Gateway,
                              r.textOr(*vng, "id", path + ".vng"),
                              r.textOr(*vng, "name", path + ".vng"),
@@ -174,6 +220,19 @@ void addRouteItems(const Reader& r, const Json& vnet, const std::string& at, Gro
     const Json* routes =
         definition ? r.object(*definition, "routes", path + ".definition") : nullptr;
     std::string bgp = "unknown";
+    for (const auto& [subnet, subnetPath] : r.objects(*t, "subnets", path)) {
+      r.text(*subnet, "name", subnetPath);
+      r.choice(*subnet, "gateway_group", subnetPath, {"1", "2"});
+    }
+    if (definition) {
+      const std::string at = path + ".definition";
+      r.choice(*definition, "Main", at, {"True", "False"});
+      r.text(*definition, "region", at);
+      r.flag(*definition, "ctrl_managed", at);
+      if (const Json* tags = r.object(*definition, "tags", at)) {
+        for (const auto& [name, value] : tags->items()) r.text(*tags, name.c_str(), at + ".tags");
+      }
+    }
     if (definition) {
       if (auto disabled = r.flag(*definition, "disable_bgp_propagation", path + ".definition"))
         bgp = *disabled ? "disabled" : "enabled";
@@ -227,7 +286,11 @@ std::string spokeGateway(const Reader& r, const Json& vnet, const std::string& a
 Group vnetGroup(const Reader& r, const Json& vnet, const std::string& at,
                 const std::string& subscription, const std::string& account) {
   Group group{subscription, account, r.textOr(vnet, "name", at), {}};
-  const std::string status = r.textOr(vnet, "status", at, "unknown");
+  const std::string status =
+      r.choice(vnet, "status", at, {"completed", "failed", "interrupted", "not_found", "skipped"})
+          .value_or("unknown");
+  for (const char* key : {"region", "resource_group", "failed_step", "failure", "terraform_file"})
+    r.text(vnet, key, at);
   const auto id = r.text(vnet, "id", at);
   if (!id) {
     // Configured but not reached: only its status is known.
@@ -248,14 +311,45 @@ Group vnetGroup(const Reader& r, const Json& vnet, const std::string& at,
   return group;
 }
 
+// What a page shows beyond what a comparison reads: the run's figures, outputs and failures.
+void checkRun(const Reader& r, const Json& body) {
+  r.choice(body, "status", "", {"completed", "failed", "interrupted"});
+  for (const char* key : {"configuration", "started", "finished"}) r.text(body, key, "");
+  r.texts(body, "command_line", "");
+  if (const Json* tool = r.object(body, "tool", "")) {
+    r.text(*tool, "name", "tool");
+    r.text(*tool, "version", "tool");
+  }
+  if (const Json* summary = r.object(body, "summary", "")) {
+    for (const auto& [key, value] : summary->items())
+      r.number(*summary, key.c_str(), "summary", key != "seconds");
+  }
+  if (const Json* outputs = r.object(body, "outputs", "")) {
+    for (const char* key : {"log", "alert_log", "report", "cassette"})
+      r.text(*outputs, key, "outputs");
+    r.texts(*outputs, "terraform", "outputs");
+  }
+  for (const auto& [failure, at] : r.objects(body, "failures", "")) {
+    for (const char* key : {"subscription", "vnet", "step", "message"}) r.text(*failure, key, at);
+  }
+}
+
 std::vector<Group> flatten(const LoadedReport& report) {
   const Reader r(report.origin.file);
+  checkRun(r, report.body);
   std::vector<Group> groups;
   for (const auto& [sub, at] : r.objects(report.body, "subscriptions", "")) {
     const auto id = r.text(*sub, "id", at);
     if (!id) r.fail(at + ".id", "missing");
     const std::string account = r.textOr(*sub, "account_name", at);
-    const std::string status = r.textOr(*sub, "status", at, "unknown");
+    const std::string status =
+        r.choice(*sub, "status", at, {"completed", "failed", "interrupted", "skipped"})
+            .value_or("unknown");
+    r.texts(*sub, "regions", at);
+    for (const auto& [failure, path] : r.objects(*sub, "failures", at)) {
+      r.text(*failure, "step", path);
+      r.text(*failure, "message", path);
+    }
     Group own{*id, account, "", {}};
     own.items.push_back({Subject::Subscription,
                          *id,
@@ -278,11 +372,13 @@ std::map<GroupKey, std::size_t> groupRanks(const std::vector<Group>& older,
   std::map<std::string, std::vector<std::string>> vnets;
   for (const auto* groups : {&newer, &older}) {
     for (const Group& g : *groups) {
-      if (std::find(subscriptions.begin(), subscriptions.end(), g.subscription) ==
+      const std::string subscription = fold(g.subscription);
+      if (std::find(subscriptions.begin(), subscriptions.end(), subscription) ==
           subscriptions.end())
-        subscriptions.push_back(g.subscription);
-      auto& names = vnets[g.subscription];
-      if (std::find(names.begin(), names.end(), g.vnet) == names.end()) names.push_back(g.vnet);
+        subscriptions.push_back(subscription);
+      auto& names = vnets[subscription];
+      if (std::find(names.begin(), names.end(), fold(g.vnet)) == names.end())
+        names.push_back(fold(g.vnet));
     }
   }
   std::map<GroupKey, std::size_t> ranks;
@@ -315,12 +411,12 @@ class ChangeList {
   void compared(const Pair& p) {
     const Item& was = *p.older;
     const Item& now = *p.newer;
-    if (was.id == now.id && was.name != now.name)
+    if (collab::ci_equal(was.id, now.id) && !collab::ci_equal(was.name, now.name))
       push(p, now, ChangeMark::Changed, "renamed", was.name, now.name);
     for (const auto& [aspect, value] : now.aspects) {
       const auto old = std::find_if(was.aspects.begin(), was.aspects.end(),
                                     [&](const auto& a) { return a.first == aspect; });
-      if (old != was.aspects.end() && old->second != value)
+      if (old != was.aspects.end() && !collab::ci_equal(old->second, value))
         push(p, now, ChangeMark::Changed, aspect, old->second, value);
     }
   }
@@ -357,7 +453,8 @@ void pairMovedPrefixes(std::map<PairKey, Pair>& pairs) {
     if ((item.subject != Subject::Route && item.subject != Subject::RefusedRoute) ||
         (p.older && p.newer))
       continue;
-    Candidates& c = buckets[{p.rank, item.subject, item.table, aspectOf(item, "next hop")}];
+    Candidates& c =
+        buckets[{p.rank, item.subject, fold(item.table), fold(aspectOf(item, "next hop"))}];
     (p.older ? c.gone : c.come).push_back(key);
   }
   for (const auto& [bucket, c] : buckets) {
@@ -406,6 +503,8 @@ std::string_view subjectWords(Subject subject) {
   }
 }
 
+void checkReport(const LoadedReport& report) { flatten(report); }
+
 ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   const std::vector<Group> oldGroups = flatten(older);
   const std::vector<Group> newGroups = flatten(newer);
@@ -417,10 +516,10 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   std::map<Key, Pair> pairs;
   auto collect = [&](const std::vector<Group>& groups, bool isNew) {
     for (const Group& g : groups) {
-      const std::size_t rank = ranks.at({g.subscription, g.vnet});
+      const std::size_t rank = ranks.at({fold(g.subscription), fold(g.vnet)});
       std::map<std::pair<Subject, std::string>, int> seen;
       for (const Item& item : g.items) {
-        std::string id = item.subject == Subject::Vnet ? "" : item.id;
+        std::string id = item.subject == Subject::Vnet ? "" : fold(item.id);
         // An identity given twice (a hand-edited report) still keeps both items.
         if (const int n = ++seen[{item.subject, id}]; n > 1) id += " #" + std::to_string(n);
         const Key key{rank, item.subject, std::move(id)};
@@ -446,7 +545,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   std::set<std::size_t> wholeVnets;
   std::set<std::pair<std::size_t, std::string>> wholeTables;
   for (const auto& [key, p] : pairs) {
-    const bool whole = !p.older || !p.newer || p.older->id != p.newer->id;
+    const bool whole = !p.older || !p.newer || !collab::ci_equal(p.older->id, p.newer->id);
     if (whole && std::get<1>(key) == Subject::Vnet) wholeVnets.insert(p.rank);
     if (whole && std::get<1>(key) == Subject::RouteTable)
       wholeTables.emplace(p.rank, std::get<2>(key));
@@ -454,7 +553,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
   auto listed = [&](const Pair& p) {
     const Item& item = p.newer ? *p.newer : *p.older;
     if (item.subject != Subject::Vnet && wholeVnets.contains(p.rank)) return false;
-    return item.subject != Subject::Route || !wholeTables.contains({p.rank, item.table});
+    return item.subject != Subject::Route || !wholeTables.contains({p.rank, fold(item.table)});
   };
 
   ReportDiff diff{older.origin, newer.origin, {}};
@@ -465,7 +564,7 @@ ReportDiff diffReports(const LoadedReport& older, const LoadedReport& newer) {
       changes.added(*p, *p->newer);
     } else if (!p->newer) {
       changes.removed(*p, *p->older);
-    } else if (p->older->subject != Subject::Vnet || p->older->id == p->newer->id) {
+    } else if (p->older->subject != Subject::Vnet || collab::ci_equal(p->older->id, p->newer->id)) {
       changes.compared(*p);
     } else if (p->older->id.empty()) {
       // A configured VNet Azure now has: say what it was before.

@@ -13,6 +13,11 @@
 // that Azure lost or gained shows with its status in the other report; a VNet or route table
 // that comes or goes is one change, what it holds is not listed again.
 //
+// Letter case never makes a change: Azure compares ids and names without it and spells one
+// resource's id differently from one API to the next (".../resourceGroups/RG-App/..." and
+// ".../resourcegroups/rg-app/..."), so identities, names, aspects and findings are all matched
+// case-blind.  A change is shown as the newer report spells it.
+//
 // The order is stable and does not depend on Azure's listing order: subscriptions and VNets as
 // the newer report lists them (then those only the older one has), within a group the VNet or
 // subscription itself, then peerings, subnets, the gateway, route tables, routes kept, routes
@@ -56,9 +61,19 @@ struct LoadedReport {
 /// this program writes (kReportSchema).
 /// @throws ReportReadError naming `file`, and for another shape both versions.
 LoadedReport reportFromJson(Json body, std::string file);
-/// Reads and checks the report in `file`.
+/// Reads and checks the report in `file`.  Nesting is bounded (kMaxReportDepth), and a
+/// message quotes at most a short piece of the text it could not read.
 /// @throws ReportReadError when it cannot be read or parsed, or as reportFromJson.
 LoadedReport loadReport(const std::string& file);
+
+/// How deep a report's lists and objects may nest; a report of this program nests about ten.
+inline constexpr int kMaxReportDepth = 64;
+
+/// Checks every member of `report` that a comparison or a page reads against the type and
+/// values docs/report.schema.json gives it, as diffReports does while comparing.  Members a
+/// report lacks are let be (older reports of the same shape lack members added since).
+/// @throws ReportReadError naming the file and the first member that breaks the schema.
+void checkReport(const LoadedReport& report);
 
 enum class ChangeMark : char { Added = '+', Removed = '-', Changed = '~' };
 

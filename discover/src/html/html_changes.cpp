@@ -11,7 +11,7 @@ namespace {
 std::string origin(const ReportOrigin& report) {
   std::string text = report.file;
   if (!report.started.empty()) text += " (run started " + report.started + ")";
-  return html::escape(text);
+  return html::isolated(text);
 }
 
 }  // namespace
@@ -34,14 +34,14 @@ HtmlSection changesSection(const ReportDiff& diff) {
     if (!change.vnet.empty()) heading += " / " + change.vnet;
     if (!open || heading != group) {
       if (open) out += "</tbody></table>\n";
-      out += "<h3>" + html::escape(heading) + "</h3>\n<table class=\"changes\"><tbody>\n";
+      out += "<h3>" + html::isolated(heading) + "</h3>\n<table class=\"changes\"><tbody>\n";
       group = std::move(heading);
       open = true;
     }
     const char mark = static_cast<char>(change.mark);
     const char* kind = mark == '+' ? "added" : mark == '-' ? "removed" : "changed";
     out += "<tr class=\"change " + std::string(kind) + "\"><td>" +
-           html::escape(changeLine(change)) + "</td></tr>\n";
+           html::isolated(changeLine(change)) + "</td></tr>\n";
   }
   out += "</tbody></table>";
   return section;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "html/html_learned_routes.hpp"
 #include "html/html_style.hpp"
 #include "html/html_text.hpp"
 #include "html/html_topology.hpp"
@@ -14,6 +15,7 @@ namespace kxdiscover {
 
 using collab::Json;
 using html::escape;
+using html::isolated;
 using html::listOf;
 using html::ReportIndex;
 using html::textOf;
@@ -53,17 +55,40 @@ std::string nameOfId(const std::string& id) {
 }
 
 std::string badge(const std::string& status) {
-  return "<span class=\"badge status-" + escape(status) + "\">" +
-         escape(status == "not_found" ? std::string("not found") : status) + "</span>";
+  const std::string word = html::knownWord(
+      status, {"completed", "failed", "interrupted", "not_found", "skipped", "unknown"});
+  return "<span class=\"badge status-" + word + "\">" +
+         isolated(status == "not_found" ? std::string("not found") : status) + "</span>";
 }
 
 std::string link(const std::string& anchor, const std::string& text) {
-  return "<a href=\"#" + anchor + "\">" + escape(text) + "</a>";
+  return "<a href=\"#" + anchor + "\">" + isolated(text) + "</a>";
+}
+
+// The smallest a picture is drawn on screen to fit the page's width; a larger one keeps this
+// scale and scrolls in its frame, so that its names stay legible.
+constexpr double kSmallestScale = 0.6;
+
+// A picture Graphviz wrote, as the page shows it: named for screen readers, and at most as
+// wide as the page's column down to kSmallestScale of its size (Graphviz gives the size in
+// points, 4/3 of a CSS pixel).
+std::string placedPicture(const std::string& svg, const std::string& name) {
+  std::string attributes = " role=\"group\" aria-label=\"" + escape(name) + "\"";
+  const std::size_t width = svg.find(" width=\"");
+  if (width != std::string::npos && width < svg.find('>')) {
+    try {
+      const double points = std::stod(svg.substr(width + 8, 16));
+      attributes += fmt::format(" style=\"min-width: {:.0f}px\"", points * 4 / 3 * kSmallestScale);
+    } catch (const std::exception&) {
+      // No size: the picture is drawn to the column's width.
+    }
+  }
+  return "<svg" + attributes + svg.substr(4);
 }
 
 std::string optionalCode(const std::string& text) {
   return text.empty() ? std::string("<span class=\"none\">none</span>")
-                      : "<code>" + escape(text) + "</code>";
+                      : "<code>" + isolated(text) + "</code>";
 }
 
 // Finding lines ({logger, level, text}) of one kind as list items; `where` is HTML.
@@ -72,7 +97,7 @@ void findingItems(std::string& out, const Json& lines, const char* kind, const s
     out +=
         std::string("<li class=\"finding ") + kind + "\"><span class=\"kind\">" + kind + "</span> ";
     if (!where.empty()) out += "<span class=\"where\">" + where + "</span> ";
-    out += "<span class=\"text\">" + escape(textOf(line, "text")) + "</span></li>\n";
+    out += "<span class=\"text\">" + isolated(textOf(line, "text")) + "</span></li>\n";
   }
 }
 
@@ -100,7 +125,7 @@ class Page {
     summary();
     for (const HtmlSection& extra : options_.extraSections) {
       out_ += "<section class=\"extra\" id=\"" + escape(extra.id) + "\">\n<h2>" +
-              escape(extra.title) + "</h2>\n" + extra.body + "\n</section>\n";
+              isolated(extra.title) + "</h2>\n" + extra.body + "\n</section>\n";
     }
     failures();
     allFindings();
@@ -130,11 +155,11 @@ class Page {
 
   void header() {
     out_ += "<header>\n<h1>Discovery report " + badge(textOf(report_, "status")) + "</h1>\n";
-    out_ += "<p class=\"meta\">Configuration <code>" + escape(textOf(report_, "configuration")) +
-            "</code>, run from " + escape(textOf(report_, "started")) + " to " +
-            escape(textOf(report_, "finished")) + " (UTC) by " +
-            escape(textOf(objectOf(report_, "tool"), "name") + " " +
-                   textOf(objectOf(report_, "tool"), "version")) +
+    out_ += "<p class=\"meta\">Configuration <code>" + isolated(textOf(report_, "configuration")) +
+            "</code>, run from " + isolated(textOf(report_, "started")) + " to " +
+            isolated(textOf(report_, "finished")) + " (UTC) by " +
+            isolated(textOf(objectOf(report_, "tool"), "name") + " " +
+                     textOf(objectOf(report_, "tool"), "version")) +
             ".</p>\n</header>\n";
   }
 
@@ -143,7 +168,7 @@ class Page {
         "<nav class=\"contents\">\n<h2>Contents</h2>\n<ul>\n<li><a "
         "href=\"#summary\">Summary</a></li>\n";
     for (const HtmlSection& extra : options_.extraSections)
-      out_ += "<li><a href=\"#" + escape(extra.id) + "\">" + escape(extra.title) + "</a></li>\n";
+      out_ += "<li><a href=\"#" + escape(extra.id) + "\">" + isolated(extra.title) + "</a></li>\n";
     if (!listOf(report_, "failures").empty())
       out_ += "<li><a href=\"#failures\">Failures</a></li>\n";
     out_ += "<li><a href=\"#findings\">Alerts and errors</a></li>\n";
@@ -174,7 +199,7 @@ class Page {
   void summary() {
     const Json& f = objectOf(report_, "summary");
     auto figure = [&](const std::string& label, const std::string& value) {
-      out_ += "<tr><th scope=\"row\">" + escape(label) + "</th><td>" + value + "</td></tr>\n";
+      out_ += "<tr><th scope=\"row\">" + isolated(label) + "</th><td>" + value + "</td></tr>\n";
     };
     out_ += "<section id=\"summary\">\n<h2>Summary</h2>\n<table class=\"figures\">\n";
     std::string subscriptions = countText(f, "subscriptions");
@@ -196,7 +221,7 @@ class Page {
     figure("Azure requests",
            countText(f, "azure_requests") + " (" + countText(f, "azure_retries") + " retries)");
     if (const auto seconds = f.find("seconds"); seconds != f.end() && seconds->is_number())
-      figure("Time", escape(durationText(seconds->get<double>())));
+      figure("Time", isolated(durationText(seconds->get<double>())));
     out_ += "</table>\n";
 
     const Json& outputs = objectOf(report_, "outputs");
@@ -206,7 +231,7 @@ class Page {
     out_ += "<dt>Terraform</dt><dd>";
     const Json& terraform = listOf(outputs, "terraform");
     if (terraform.empty()) out_ += "<span class=\"none\">none written</span>";
-    for (const Json& file : terraform) out_ += "<code>" + escape(scalarText(file)) + "</code> ";
+    for (const Json& file : terraform) out_ += "<code>" + isolated(scalarText(file)) + "</code> ";
     out_ += "</dd>\n<dt>JSON report</dt><dd>" + optionalCode(textOf(outputs, "report")) + "</dd>\n";
     if (!textOf(outputs, "cassette").empty())
       out_ += "<dt>Recording</dt><dd>" + optionalCode(textOf(outputs, "cassette")) + "</dd>\n";
@@ -222,14 +247,14 @@ class Page {
     out_ += "<section id=\"failures\">\n<h2>Failures (" + std::to_string(list.size()) +
             ")</h2>\n<ul class=\"findings\">\n";
     for (const Json& failure : list) {
-      std::string where = escape(index_.subscriptionLabel(textOf(failure, "subscription")));
+      std::string where = isolated(index_.subscriptionLabel(textOf(failure, "subscription")));
       if (const std::string vnet = textOf(failure, "vnet"); !vnet.empty())
-        where += " / " + escape(vnet);
+        where += " / " + isolated(vnet);
       out_ +=
           "<li class=\"finding failure\"><span class=\"kind\">failed</span> <span "
           "class=\"where\">" +
-          where + "</span> <span class=\"text\">" + escape(textOf(failure, "step")) + ": " +
-          escape(textOf(failure, "message")) + "</span></li>\n";
+          where + "</span> <span class=\"text\">" + isolated(textOf(failure, "step")) + ": " +
+          isolated(textOf(failure, "message")) + "</span></li>\n";
     }
     out_ += "</ul>\n</section>\n";
   }
@@ -250,8 +275,9 @@ class Page {
       add(sub, link(ReportIndex::subscriptionAnchor(s), subscriptionTitle(sub)));
       const Json& vnets = listOf(sub, "vnets");
       for (std::size_t v = 0; v < vnets.size(); ++v)
-        add(vnets[v], link(ReportIndex::vnetAnchor(s, v),
-                           subscriptionTitle(sub) + " / " + textOf(vnets[v], "name")));
+        add(vnets[v], "<a href=\"#" + ReportIndex::vnetAnchor(s, v) + "\">" +
+                          isolated(subscriptionTitle(sub)) + " / " +
+                          isolated(textOf(vnets[v], "name")) + "</a>");
     }
     out_ += fmt::format(
         "<section id=\"findings\">\n<h2>Alerts and errors ({} alerts, {} errors)</h2>\n", alerts,
@@ -267,12 +293,12 @@ class Page {
   void subscription(std::size_t s, html::GraphvizLayout& graphviz) {
     const Json& sub = listOf(report_, "subscriptions")[s];
     out_ += "<section class=\"subscription\" id=\"" + ReportIndex::subscriptionAnchor(s) +
-            "\">\n<h2>Subscription " + escape(subscriptionTitle(sub)) + " " +
+            "\">\n<h2>Subscription " + isolated(subscriptionTitle(sub)) + " " +
             badge(textOf(sub, "status")) + "</h2>\n<p class=\"meta\">Id <code>" +
-            escape(textOf(sub, "id")) + "</code>";
+            isolated(textOf(sub, "id")) + "</code>";
     std::string regions;
     for (const Json& region : listOf(sub, "regions"))
-      regions += (regions.empty() ? "" : ", ") + escape(scalarText(region));
+      regions += (regions.empty() ? "" : ", ") + isolated(scalarText(region));
     if (!regions.empty()) out_ += "; regions " + regions;
     out_ += "</p>\n";
     if (!listOf(sub, "failures").empty()) {
@@ -281,7 +307,7 @@ class Page {
         out_ +=
             "<li class=\"finding failure\"><span class=\"kind\">failed</span> <span "
             "class=\"text\">" +
-            escape(textOf(failure, "step")) + ": " + escape(textOf(failure, "message")) +
+            isolated(textOf(failure, "step")) + ": " + isolated(textOf(failure, "message")) +
             "</span></li>\n";
       out_ += "</ul>\n";
     }
@@ -294,7 +320,9 @@ class Page {
       out_ += fmt::format(
           "<figure class=\"topology\">\n<div class=\"picture\">\n{}</div>\n<figcaption>{} "
           "VNet(s), {} peered pair(s){}. {}</figcaption>\n</figure>\n",
-          graphviz.svg(dot), counts.vnets, counts.peerings,
+          placedPicture(graphviz.svg(dot),
+                        "Peerings of the VNets of subscription " + subscriptionTitle(sub)),
+          counts.vnets, counts.peerings,
           counts.remote ? fmt::format(", {} VNet(s) beyond the subscription", counts.remote) : "",
           html::kLegend);
     }
@@ -307,11 +335,11 @@ class Page {
     const bool flagged = !listOf(vnet, "alerts").empty() || !listOf(vnet, "errors").empty();
     out_ += "<section class=\"vnet" + std::string(flagged ? " flagged" : "") + "\" id=\"" +
             ReportIndex::vnetAnchor(s, v) + "\">\n<h3><span class=\"name\">" +
-            escape(textOf(vnet, "name")) + "</span> " + badge(status) + "</h3>\n";
+            isolated(textOf(vnet, "name")) + "</span> " + badge(status) + "</h3>\n";
     findingList(out_, vnet);
     if (status == "failed")
-      out_ += "<p class=\"failure\">Failed at " + escape(textOf(vnet, "failed_step")) + ": " +
-              escape(textOf(vnet, "failure")) + "</p>\n";
+      out_ += "<p class=\"failure\">Failed at " + isolated(textOf(vnet, "failed_step")) + ": " +
+              isolated(textOf(vnet, "failure")) + "</p>\n";
     if (status == "not_found") {
       out_ +=
           "<p class=\"none\">The configuration names this VNet; the subscription has none "
@@ -325,6 +353,7 @@ class Page {
     facts(vnet);
     subnets(s, v, vnet);
     peerings(vnet);
+    html::learnedRoutesPart(out_, vnet);
     routeTables(s, v, vnet);
     out_ += "</section>\n";
   }
@@ -332,13 +361,13 @@ class Page {
   void facts(const Json& vnet) {
     std::string space;
     for (const Json& prefix : listOf(vnet, "address_space"))
-      space += (space.empty() ? "" : ", ") + escape(scalarText(prefix));
+      space += (space.empty() ? "" : ", ") + isolated(scalarText(prefix));
     out_ += "<dl class=\"facts\">\n<dt>Address space</dt><dd>" + space +
-            "</dd>\n<dt>Region</dt><dd>" + escape(textOf(vnet, "region")) +
-            "</dd>\n<dt>Resource group</dt><dd>" + escape(textOf(vnet, "resource_group")) +
+            "</dd>\n<dt>Region</dt><dd>" + isolated(textOf(vnet, "region")) +
+            "</dd>\n<dt>Resource group</dt><dd>" + isolated(textOf(vnet, "resource_group")) +
             "</dd>\n<dt>Gateways</dt><dd>" + gatewaysText(vnet) + "</dd>\n<dt>Terraform</dt><dd>" +
             optionalCode(textOf(vnet, "terraform_file")) + "</dd>\n<dt>Id</dt><dd><code>" +
-            escape(textOf(vnet, "id")) + "</code></dd>\n</dl>\n";
+            isolated(textOf(vnet, "id")) + "</code></dd>\n</dl>\n";
   }
 
   static std::string gatewaysText(const Json& vnet) {
@@ -346,9 +375,10 @@ class Page {
     if (gw == vnet.end() || !gw->is_object()) return "<span class=\"none\">not examined</span>";
     std::string out;
     if (const Json& vng = objectOf(*gw, "vng"); !vng.empty()) {
-      out += "<span class=\"mark gw-" + escape(lower(textOf(vng, "type"))) + "\">" +
-             escape(textOf(vng, "type")) + "</span> <code>" + escape(textOf(vng, "name")) +
-             "</code> (" + escape(textOf(vng, "resource_group")) + ")";
+      out += "<span class=\"mark gw-" +
+             html::knownWord(textOf(vng, "type"), {"vpn", "expressroute"}) + "\">" +
+             isolated(textOf(vng, "type")) + "</span> <code>" + isolated(textOf(vng, "name")) +
+             "</code> (" + isolated(textOf(vng, "resource_group")) + ")";
     } else {
       out += "no virtual network gateway";
     }
@@ -386,20 +416,20 @@ class Page {
     for (const Json& subnet : list) {
       std::string prefixes;
       for (const Json& prefix : listOf(subnet, "address_prefixes"))
-        prefixes += (prefixes.empty() ? "" : "<br>") + escape(scalarText(prefix));
+        prefixes += (prefixes.empty() ? "" : "<br>") + isolated(scalarText(prefix));
       const std::string tableId = textOf(subnet, "route_table_id");
       std::string table;
       if (const std::string target = routeTableAnchor(s, v, vnet, tableId); !target.empty()) {
         table = link(target, nameOfId(tableId));
       } else if (!tableId.empty()) {
-        table = escape(nameOfId(tableId)) + " <span class=\"none\">(not re-created)</span>";
+        table = isolated(nameOfId(tableId)) + " <span class=\"none\">(not re-created)</span>";
       }
       std::string delegations;
       for (const Json& d : listOf(subnet, "delegations"))
-        delegations += (delegations.empty() ? "" : "<br>") + escape(textOf(d, "service"));
-      out_ += "<tr><td>" + escape(textOf(subnet, "name")) + "</td><td>" + prefixes + "</td><td>" +
-              table + "</td><td>" + escape(textOf(subnet, "gateway_group")) + "</td><td>" +
-              escape(nameOfId(textOf(subnet, "network_security_group_id"))) + "</td><td>" +
+        delegations += (delegations.empty() ? "" : "<br>") + isolated(textOf(d, "service"));
+      out_ += "<tr><td>" + isolated(textOf(subnet, "name")) + "</td><td>" + prefixes + "</td><td>" +
+              table + "</td><td>" + isolated(textOf(subnet, "gateway_group")) + "</td><td>" +
+              isolated(nameOfId(textOf(subnet, "network_security_group_id"))) + "</td><td>" +
               delegations + "</td></tr>\n";
     }
     out_ += "</tbody>\n</table>\n";
@@ -416,11 +446,13 @@ class Page {
       if (remote.empty()) remote = textOf(peering, "remote_vnet_id");
       const html::VnetPlace* place = index_.vnet(textOf(peering, "remote_vnet_id"));
       const std::string state = textOf(peering, "state");
-      out_ += "<tr><td>" + escape(textOf(peering, "name")) + "</td><td>" +
-              (place ? link(place->anchor, remote) : escape(remote)) + "</td><td>" +
-              escape(index_.subscriptionLabel(textOf(peering, "remote_subscription"))) +
-              "</td><td class=\"state-" + escape(lower(state.empty() ? "unknown" : state)) + "\">" +
-              escape(state.empty() ? std::string("unknown") : state) + "</td></tr>\n";
+      out_ += "<tr><td>" + isolated(textOf(peering, "name")) + "</td><td>" +
+              (place ? link(place->anchor, remote) : isolated(remote)) + "</td><td>" +
+              isolated(index_.subscriptionLabel(textOf(peering, "remote_subscription"))) +
+              "</td><td class=\"state-" +
+              (state.empty() ? std::string("unknown")
+                             : html::knownWord(state, {"connected", "initiated", "disconnected"})) +
+              "\">" + isolated(state.empty() ? std::string("unknown") : state) + "</td></tr>\n";
     }
     out_ += "</tbody>\n</table>\n";
   }
@@ -464,11 +496,11 @@ void Page::refusedRows(const Json& refused, const std::string& table, bool withT
   for (const Json& route : refused) {
     if (textOf(route, "route_table") != table) continue;
     out_ += "<tr class=\"refused-route\">";
-    if (withTable) out_ += "<td>" + escape(table) + "</td>";
-    out_ += "<td>" + escape(textOf(route, "prefix")) + "</td><td>" +
-            escape(textOf(route, "next_hop_type")) + "</td><td>" +
-            escape(textOf(route, "next_hop_ip")) + "</td><td class=\"reason\">" +
-            escape(textOf(route, "reason")) + "</td></tr>\n";
+    if (withTable) out_ += "<td>" + isolated(table) + "</td>";
+    out_ += "<td>" + isolated(textOf(route, "prefix")) + "</td><td>" +
+            isolated(textOf(route, "next_hop_type")) + "</td><td>" +
+            isolated(textOf(route, "next_hop_ip")) + "</td><td class=\"reason\">" +
+            isolated(textOf(route, "reason")) + "</td></tr>\n";
   }
 }
 
@@ -477,19 +509,19 @@ void Page::routeTable(std::size_t s, std::size_t v, std::size_t t, const Json& t
   const Json& definition = objectOf(table, "definition");
   const std::string azureName = textOf(table, "azure_name");
   out_ += "<section class=\"route-table\" id=\"" + html::anchor("rt", s + 1, v + 1, t + 1) +
-          "\">\n<h5><span class=\"name\">" + escape(azureName) + "</span> &rarr; copy " +
+          "\">\n<h5><span class=\"name\">" + isolated(azureName) + "</span> &rarr; copy " +
           optionalCode(textOf(table, "copy_name")) + "</h5>\n<dl class=\"facts\">\n";
   std::string subnets;
   for (const Json& subnet : listOf(table, "subnets"))
-    subnets += (subnets.empty() ? "" : ", ") + escape(textOf(subnet, "name")) + " (group " +
-               escape(textOf(subnet, "gateway_group")) + ")";
+    subnets += (subnets.empty() ? "" : ", ") + isolated(textOf(subnet, "name")) + " (group " +
+               isolated(textOf(subnet, "gateway_group")) + ")";
   out_ += "<dt>Subnets</dt><dd>" + subnets + "</dd>\n";
   for (const auto& [key, label] :
        {std::pair{"Main", "Main"}, std::pair{"ctrl_managed", "Controller managed"},
         std::pair{"disable_bgp_propagation", "BGP propagation disabled"},
         std::pair{"region", "Region"}}) {
     if (const auto it = definition.find(key); it != definition.end())
-      out_ += std::string("<dt>") + label + "</dt><dd>" + escape(scalarText(*it)) + "</dd>\n";
+      out_ += std::string("<dt>") + label + "</dt><dd>" + isolated(scalarText(*it)) + "</dd>\n";
   }
   out_ += "<dt>Azure id</dt><dd>" + optionalCode(textOf(table, "azure_id")) + "</dd>\n</dl>\n";
 
@@ -497,8 +529,8 @@ void Page::routeTable(std::size_t s, std::size_t v, std::size_t t, const Json& t
   out_ += "<table class=\"tags\">\n<caption>Tags (" + std::to_string(tags.size()) +
           ")</caption>\n<tbody>\n";
   for (const auto& [name, value] : tags.items())
-    out_ += "<tr class=\"tag\"><th scope=\"row\">" + escape(name) + "</th><td>" +
-            escape(scalarText(value)) + "</td></tr>\n";
+    out_ += "<tr class=\"tag\"><th scope=\"row\">" + isolated(name) + "</th><td>" +
+            isolated(scalarText(value)) + "</td></tr>\n";
   out_ += "</tbody>\n</table>\n";
 
   const Json& routes = objectOf(definition, "routes");
@@ -506,10 +538,10 @@ void Page::routeTable(std::size_t s, std::size_t v, std::size_t t, const Json& t
           ")</caption>\n<thead><tr><th>Name</th><th>Prefix</th><th>Next hop type</th><th>Next hop "
           "IP</th></tr></thead>\n<tbody>\n";
   for (const auto& [key, route] : routes.items()) {
-    out_ += "<tr class=\"kept-route\"><td>" + escape(textOf(route, "name")) + "</td><td>" +
-            escape(textOf(route, "address_prefix")) + "</td><td>" +
-            escape(textOf(route, "next_hop_type")) + "</td><td>" +
-            escape(textOf(route, "next_hop_in_ip_address")) + "</td></tr>\n";
+    out_ += "<tr class=\"kept-route\"><td>" + isolated(textOf(route, "name")) + "</td><td>" +
+            isolated(textOf(route, "address_prefix")) + "</td><td>" +
+            isolated(textOf(route, "next_hop_type")) + "</td><td>" +
+            isolated(textOf(route, "next_hop_in_ip_address")) + "</td></tr>\n";
   }
   out_ += "</tbody>\n</table>\n";
 

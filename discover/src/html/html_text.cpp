@@ -1,5 +1,8 @@
 #include "html/html_text.hpp"
 
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 
@@ -8,21 +11,68 @@ namespace kxdiscover::html {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-constexpr std::string_view kWordJoiner = "\xE2\x81\xA0";   // U+2060, invisible
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";     // U+2026
+constexpr std::string_view kFirstStrongIsolate = "\xE2\x81\xA8";
+constexpr std::string_view kPopDirectionalIsolate = "\xE2\x81\xA9";
 
-// Whether the `&` at `at` begins what looks like a character reference ("&amp;", "&#60;").
-// Graphviz's SVG writer leaves those as they are instead of escaping the `&`, so a name
-// holding "&amp;" would show as "&"; an invisible word joiner after the `&` keeps it text.
-bool looksLikeReference(std::string_view text, std::size_t at) {
-  std::size_t i = at + 1;
-  while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '#'))
-    ++i;
-  return i > at + 1 && i < text.size() && text[i] == ';';
+struct CodePoint {
+  char32_t value;
+  std::size_t length;  // bytes taken; 1 for a byte that is not UTF-8 (value then U+FFFD)
+  bool valid;
+};
+
+// The code point at `at`, strictly: no overlong form, no surrogate, nothing past U+10FFFF.
+CodePoint decode(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {lead, 1, true};
+  std::size_t length = 0;
+  char32_t value = 0;
+  char32_t least = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, value = lead & 0x1F, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, value = lead & 0x0F, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, value = lead & 0x07, least = 0x10000;
+  } else {
+    return {0xFFFD, 1, false};
+  }
+  if (at + length > text.size()) return {0xFFFD, 1, false};
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return {0xFFFD, 1, false};
+    value = (value << 6) | (byte(i) & 0x3F);
+  }
+  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    return {0xFFFD, 1, false};
+  return {value, length, true};
 }
 
-bool isControl(unsigned char c) { return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7F; }
+// Characters that change how the text around them is laid out rather than showing.
+bool actsInsteadOfShowing(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C || c == 0x2028 ||
+         c == 0x2029;
+}
 
-// The XML/HTML escaping both the page and Graphviz's label parser need.
+void appendVisible(std::string& out, char32_t c) {
+  switch (c) {
+    case '\n':
+      out += "\\n";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    default:
+      out += c < 0x80 ? fmt::format("\\x{:02X}", static_cast<unsigned>(c))
+                      : fmt::format("\\u{:04X}", static_cast<unsigned>(c));
+  }
+}
+
+// The XML/HTML escaping both the page and Graphviz's parsers need.
 void appendEscaped(std::string& out, char c) {
   switch (c) {
     case '&':
@@ -41,56 +91,83 @@ void appendEscaped(std::string& out, char c) {
       out += "&#39;";
       break;
     default:
-      if (isControl(static_cast<unsigned char>(c))) {
-        out += kReplacement;
-      } else {
-        out += c;
-      }
+      out += c;
   }
+}
+
+bool plainAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 }  // namespace
 
-std::string escape(std::string_view text) {
+std::string visibleText(std::string_view text) {
   std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (const char c : text) appendEscaped(out, c);
-  return out;
-}
-
-std::string dotLabelText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n' || c == '\t') {
-      out += ' ';
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const CodePoint c = decode(text, i);
+    if (!c.valid) {
+      out += kReplacement;
+    } else if (actsInsteadOfShowing(c.value)) {
+      appendVisible(out, c.value);
     } else {
-      appendEscaped(out, c);
-      if (c == '&' && looksLikeReference(text, i)) out += kWordJoiner;
+      out += text.substr(i, c.length);
     }
+    i += c.length;
   }
   return out;
 }
 
-std::string dotQuoted(std::string_view text) {
+std::string escape(std::string_view text) {
+  const std::string visible = visibleText(text);
   std::string out;
-  out.reserve(text.size() + 8);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '&' && looksLikeReference(text, i)) {
-      out += '&';
-      out += kWordJoiner;
-    } else if (c == '\\') {
+  out.reserve(visible.size() + visible.size() / 8);
+  for (const char c : visible) appendEscaped(out, c);
+  return out;
+}
+
+std::string isolated(std::string_view text) {
+  if (plainAscii(text)) return escape(text);
+  return "<bdi>" + escape(text) + "</bdi>";
+}
+
+std::string shortened(std::string_view text, std::size_t chars) {
+  std::size_t at = 0;
+  for (std::size_t n = 0; at < text.size() && n < chars; ++n) at += decode(text, at).length;
+  if (at >= text.size()) return std::string(text);
+  return std::string(text.substr(0, at)) + std::string(kEllipsis);
+}
+
+std::string dotLabelText(std::string_view text, std::size_t chars) {
+  const std::string shown = shortened(text, chars);
+  const std::string visible = visibleText(shown);
+  std::string out;
+  out.reserve(visible.size() + visible.size() / 8 + 6);
+  const bool isolate = !plainAscii(shown);
+  if (isolate) out += kFirstStrongIsolate;
+  for (const char c : visible) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else {
+      appendEscaped(out, c);
+    }
+  }
+  if (isolate) out += kPopDirectionalIsolate;
+  return out;
+}
+
+std::string dotQuoted(std::string_view text, std::size_t chars) {
+  const std::string visible = visibleText(shortened(text, chars));
+  std::string out;
+  out.reserve(visible.size() + 8);
+  for (const char c : visible) {
+    if (c == '\\') {
       out += "\\\\\\\\";
     } else if (c == '"') {
       out += "\\\"";
-    } else if (c == '\n' || c == '\t' || isControl(static_cast<unsigned char>(c))) {
-      out += ' ';
     } else {
-      out += c;
+      appendEscaped(out, c);
     }
   }
   return out;
@@ -104,6 +181,18 @@ std::string anchor(std::string_view prefix, std::size_t a, std::size_t b, std::s
     out += std::to_string(part);
   }
   return out;
+}
+
+std::string knownWord(std::string_view value, std::initializer_list<std::string_view> known) {
+  for (const std::string_view word : known) {
+    if (value.size() == word.size() &&
+        std::equal(value.begin(), value.end(), word.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        }))
+      return std::string(word);
+  }
+  return "other";
 }
 
 std::string textOf(const collab::Json& object, const char* key) {

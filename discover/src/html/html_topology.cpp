@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <tuple>
@@ -26,9 +27,10 @@ std::string lower(std::string_view text) {
 
 std::size_t countOf(const Json& object, const char* key) { return listOf(object, key).size(); }
 
-// Colours of the picture; the legend in the page (html_report.cpp) names the same ones.
+// Colours of the picture; the legend in the page (html_report.cpp) names the same ones.  The
+// muted grey keeps 4.5:1 against white and the grey of an absent VNet.
 constexpr const char* kInk = "#263238";
-constexpr const char* kMuted = "#607d8b";
+constexpr const char* kMuted = "#546e7a";
 constexpr const char* kAlertInk = "#c62828";
 constexpr const char* kAlertFill = "#ffebee";
 constexpr const char* kCrossInk = "#6a1b9a";
@@ -36,6 +38,15 @@ constexpr const char* kVpnFill = "#bbdefb";
 constexpr const char* kExpressRouteFill = "#d1c4e9";
 constexpr const char* kMigratedFill = "#ffe0b2";
 constexpr std::size_t kPrefixesShown = 3;
+// The longest address prefix (IPv6 with its length) and room for three and "+N more".
+constexpr std::size_t kAddressChars = 3 * 45 + 12;
+// A node with this many neighbours that peer with nothing else is drawn as a hub: its spokes
+// hang in columns from one line instead of one rank of dot each, which would stack them all
+// into one column as tall as the estate.
+constexpr std::size_t kMinSpokes = 8;
+// A column of spokes is about a third as wide as it is tall per spoke: columns enough for the
+// hubs' spokes together to come out about as wide as they are tall.
+constexpr double kSpokesPerColumnSquared = 4.8;
 
 std::string row(const std::string& cell, const char* fill = nullptr) {
   std::string out = "<TR><TD";
@@ -48,11 +59,22 @@ std::string addressSpaceText(const Json& vnet) {
   std::string out;
   for (std::size_t i = 0; i < prefixes.size() && i < kPrefixesShown; ++i) {
     if (i) out += ", ";
-    if (prefixes[i].is_string()) out += prefixes[i].get<std::string>();
+    if (prefixes[i].is_string()) out += shortened(prefixes[i].get<std::string>(), 43);
   }
   if (prefixes.size() > kPrefixesShown)
     out += " +" + std::to_string(prefixes.size() - kPrefixesShown) + " more";
   return out;
+}
+
+// A VNet's status and a peering's state as class words: from fixed sets only, since a report
+// may hold anything there.
+std::string statusWord(const std::string& status) {
+  return knownWord(status, {"completed", "failed", "not_found", "skipped", "interrupted"});
+}
+
+std::string stateClass(const std::string& state) {
+  return state.empty() ? "state-unknown"
+                       : "state-" + knownWord(state, {"connected", "initiated", "disconnected"});
 }
 
 struct NodeLook {
@@ -68,11 +90,11 @@ NodeLook vnetNode(const Json& vnet) {
   NodeLook look;
   look.classes = "vnet";
   if (flagged) look.classes += " alert";
-  if (status != "completed") look.classes += " status-" + status;
+  if (status != "completed") look.classes += " status-" + statusWord(status);
 
   std::string rows = row("<B>" + dotLabelText(textOf(vnet, "name")) + "</B>");
   if (const std::string space = addressSpaceText(vnet); !space.empty())
-    rows += row(dotLabelText(space));
+    rows += row(dotLabelText(space, kAddressChars));
   if (const std::string region = textOf(vnet, "region"); !region.empty())
     rows += row(std::string("<FONT COLOR=\"") + kMuted + "\">" + dotLabelText(region) + "</FONT>");
 
@@ -81,7 +103,7 @@ NodeLook vnetNode(const Json& vnet) {
       const std::string type = textOf(*vng, "type");
       const bool er = lower(type) == "expressroute";
       const std::string kind = er ? "ExpressRoute" : lower(type) == "vpn" ? "VPN" : type;
-      rows += row(dotLabelText(kind + " gateway " + textOf(*vng, "name")),
+      rows += row(dotLabelText(kind) + " gateway " + dotLabelText(textOf(*vng, "name")),
                   er ? kExpressRouteFill : kVpnFill);
     }
     if (const auto spoke = gw->find("spoke_gateway_found");
@@ -130,19 +152,72 @@ struct Edge {
   bool cross = false;
 };
 
+// A hub and the edges to its spokes (nodes whose only peering is with the hub), in the order
+// of the spokes' nodes.
+struct Hub {
+  std::string node;
+  std::vector<std::size_t> spokeEdges;
+};
+
+// Where each node of the picture is and what it is called, for the edges' tooltips.
+struct Nodes {
+  std::map<std::string, std::string> byId;   // lower-case Azure id -> DOT node name
+  std::map<std::string, std::string> names;  // DOT node name -> the VNet's name
+  std::vector<std::string> order;            // DOT node names: the subscription's VNets first
+  std::map<std::string, std::size_t> place;  // DOT node name -> its place in `order`
+
+  void add(const std::string& node, std::string name) {
+    names.emplace(node, std::move(name));
+    place.emplace(node, order.size());
+    order.push_back(node);
+  }
+};
+
+// The node name's place in `order`: v1, v2, ... then r1, r2, ...
+std::size_t position(const Nodes& nodes, const std::string& node) { return nodes.place.at(node); }
+
+std::vector<Hub> findHubs(const Nodes& nodes, const std::vector<Edge>& edges) {
+  std::map<std::string, std::size_t> degree;
+  for (const Edge& edge : edges) {
+    ++degree[nodes.byId.at(edge.a)];
+    ++degree[nodes.byId.at(edge.b)];
+  }
+  std::map<std::string, std::vector<std::size_t>> spokes;
+  for (std::size_t e = 0; e < edges.size(); ++e) {
+    const std::string& a = nodes.byId.at(edges[e].a);
+    const std::string& b = nodes.byId.at(edges[e].b);
+    if (degree[a] == 1 && degree[b] > 1) spokes[b].push_back(e);
+    if (degree[b] == 1 && degree[a] > 1) spokes[a].push_back(e);
+  }
+  std::vector<Hub> hubs;
+  for (auto& [node, list] : spokes) {
+    if (list.size() < kMinSpokes) continue;
+    auto spokeOf = [&](std::size_t e) {
+      const std::string& a = nodes.byId.at(edges[e].a);
+      return position(nodes, a == node ? nodes.byId.at(edges[e].b) : a);
+    };
+    std::sort(list.begin(), list.end(),
+              [&](std::size_t x, std::size_t y) { return spokeOf(x) < spokeOf(y); });
+    hubs.push_back(Hub{node, std::move(list)});
+  }
+  std::sort(hubs.begin(), hubs.end(), [&](const Hub& x, const Hub& y) {
+    return position(nodes, x.node) < position(nodes, y.node);
+  });
+  return hubs;
+}
+
 // Graphviz's dot starts every connected group of nodes in its first rank, so an estate of
 // many small groups (unpeered VNets, peered pairs, small stars) would become one long column;
 // its own packing of groups would drop the edge labels.  So the groups are chained, last
 // node to first, by invisible edges into rows of a grid about as wide as it is tall.
-std::string componentGrid(const std::vector<std::string>& nodes, const std::vector<Edge>& edges,
-                          const std::map<std::string, std::string>& nodeOf) {
+std::string componentGrid(const Nodes& nodes, const std::vector<Edge>& edges) {
   std::map<std::string, std::string> parent;
-  for (const std::string& node : nodes) parent[node] = node;
+  for (const std::string& node : nodes.order) parent[node] = node;
   auto root = [&](std::string node) {
     while (parent[node] != node) node = parent[node] = parent[parent[node]];
     return node;
   };
-  for (const Edge& edge : edges) parent[root(nodeOf.at(edge.a))] = root(nodeOf.at(edge.b));
+  for (const Edge& edge : edges) parent[root(nodes.byId.at(edge.a))] = root(nodes.byId.at(edge.b));
 
   // Each group's first and last node and its size, in the order of their first node.
   struct Group {
@@ -151,7 +226,7 @@ std::string componentGrid(const std::vector<std::string>& nodes, const std::vect
   };
   std::vector<Group> groups;
   std::map<std::string, std::size_t> groupOf;
-  for (const std::string& node : nodes) {
+  for (const std::string& node : nodes.order) {
     auto [it, added] = groupOf.emplace(root(node), groups.size());
     if (added) groups.push_back(Group{node, node, 0});
     groups[it->second].last = node;
@@ -160,7 +235,7 @@ std::string componentGrid(const std::vector<std::string>& nodes, const std::vect
   // A box is about three times as wide as it is tall; a group of several nodes takes about
   // two ranks.
   const auto columns = static_cast<std::size_t>(
-      std::max(3.0, std::ceil(std::sqrt(static_cast<double>(nodes.size()) / 2))));
+      std::max(3.0, std::ceil(std::sqrt(static_cast<double>(nodes.order.size()) / 2))));
   std::string out;
   std::size_t used = 0;
   for (std::size_t g = 0; g + 1 < groups.size(); ++g) {
@@ -174,8 +249,111 @@ std::string componentGrid(const std::vector<std::string>& nodes, const std::vect
   return out;
 }
 
-std::string stateClass(const std::string& state) {
-  return state.empty() ? "state-unknown" : "state-" + lower(state);
+// The state text of one side, as a label shows it.
+std::string stateText(const PeeringEnd& end) {
+  return end.state.empty() ? std::string("?") : end.state;
+}
+
+// The attributes of the line of peered pair `e` (from 0) of picture `s`: its id, classes, look,
+// label and tooltip.  `hubIsA` tells, for a spoke's line hanging from its hub's column, which
+// end is the hub: both sides' states then share one label at the spoke's end, the hub's
+// first, since the other end of the line is the shared column and not the hub itself.
+std::string peeringAttributes(const Edge& edge, std::size_t s, std::size_t e, const Nodes& nodes,
+                              std::optional<bool> hubIsA) {
+  std::string classes = "peering";
+  if (edge.cross) classes += " cross";
+  const std::string& stateA = edge.fromA.state;
+  const std::string& stateB = edge.fromB.state;
+  const bool bothSeen = edge.fromA.seen && edge.fromB.seen;
+  const bool connected =
+      (!edge.fromA.seen || stateA == "Connected") && (!edge.fromB.seen || stateB == "Connected");
+  classes += " " + stateClass(edge.fromA.seen ? stateA : stateB);
+  if (!connected) classes += " not-connected";
+  if (!bothSeen) classes += " one-sided";
+
+  const std::string& nameA = nodes.names.at(nodes.byId.at(edge.a));
+  const std::string& nameB = nodes.names.at(nodes.byId.at(edge.b));
+  std::string tooltip = "peering " + nameA + " \u2013 " + nameB + ": ";
+  if (bothSeen && stateA != stateB) {
+    tooltip += nameA + "'s side " + stateText(edge.fromA) + ", " + nameB + "'s side " +
+               stateText(edge.fromB);
+  } else {
+    const std::string& state = edge.fromA.seen ? stateA : stateB;
+    tooltip += state.empty() ? std::string("state unknown") : state;
+    if (!bothSeen) tooltip += " (seen from one side only)";
+  }
+
+  std::string out = "id=\"" + anchor("peering", s + 1, e + 1) + "\", class=\"" + classes +
+                    "\", tooltip=\"" + dotQuoted(tooltip) + "\"";
+  if (edge.cross) out += std::string(", style=dashed, penwidth=1.6, color=\"") + kCrossInk + "\"";
+  if (!connected)
+    out +=
+        std::string(", penwidth=2, color=\"") + kAlertInk + "\", fontcolor=\"" + kAlertInk + "\"";
+  const bool differ = bothSeen && stateA != stateB;
+  const std::string& state = edge.fromA.seen ? stateA : stateB;
+  const std::string single = dotLabelText(state.empty() ? "state unknown" : state);
+  if (hubIsA) {
+    // A label in the middle of the line would take a rank of its own, which dot orders
+    // against the spokes; at the spoke's end it takes none.
+    const PeeringEnd& hub = *hubIsA ? edge.fromA : edge.fromB;
+    const PeeringEnd& spoke = *hubIsA ? edge.fromB : edge.fromA;
+    out +=
+        ", headlabel=<" +
+        (differ ? dotLabelText(stateText(hub)) + " / " + dotLabelText(stateText(spoke)) : single) +
+        ">";
+  } else if (differ) {
+    // Each side's own state at its end of the line.
+    out += ", taillabel=<" + dotLabelText(stateText(edge.fromA)) + ">, headlabel=<" +
+           dotLabelText(stateText(edge.fromB)) + ">";
+  } else {
+    out += ", label=<" + single + ">";
+  }
+  return out;
+}
+
+// Hub `h` (from 0) of picture `s` with its spokes, as a cluster of its own: the hub, then a
+// line to the right with a column of spokes hanging from each of its junctions.  dot keeps
+// the order of a junction's lines (ordering=out) and stacks them from the bottom: so each
+// column is written bottom spoke first and its line on to the next column last, which puts
+// that line, and the hub, at the top and the spokes in report order below.
+std::string hubCluster(const Hub& hub, std::size_t h, std::size_t s, std::size_t columns,
+                       const std::vector<Edge>& edges, const Nodes& nodes) {
+  const std::size_t n = hub.spokeEdges.size();
+  const std::size_t rows = (n + columns - 1) / columns;
+  const std::size_t used = (n + rows - 1) / rows;
+  const std::string tag = std::to_string(h + 1) + "_";
+  std::string out = "  subgraph cluster_hub" + std::to_string(h + 1) + " {\n    graph [id=\"" +
+                    anchor("hub", s + 1, h + 1) + "\", peripheries=0];\n    " + hub.node + ";\n";
+  std::size_t trunk = 0;
+  auto trunkLine = [&](const std::string& from, const std::string& to) {
+    out += "    " + from + " -- " + to + " [id=\"" + anchor("trunk", s + 1, h + 1, ++trunk) +
+           "\", class=\"trunk\", weight=100, penwidth=1.2];\n";
+  };
+  std::string previous = hub.node;
+  for (std::size_t c = 0; c < used; ++c) {
+    const std::string junction = "j" + tag + std::to_string(c + 1);
+    out += "    " + junction + " [id=\"" + anchor("junction", s + 1, h + 1, c + 1) +
+           "\", class=\"junction\", shape=point, width=0.04, color=\"" + kInk +
+           "\", ordering=out];\n";
+    trunkLine(previous, junction);
+    const std::size_t first = c * rows;
+    const std::size_t last = std::min(n, first + rows);
+    for (std::size_t i = last; i-- > first;) {
+      const std::size_t e = hub.spokeEdges[i];
+      const bool hubIsA = nodes.byId.at(edges[e].a) == hub.node;
+      const std::string& spoke = nodes.byId.at(hubIsA ? edges[e].b : edges[e].a);
+      out += "    " + junction + " -- " + spoke + " [" +
+             peeringAttributes(edges[e], s, e, nodes, hubIsA) + "];\n";
+    }
+    if (c + 1 < used) {
+      // The line passes this column through a point of its own, so that it runs straight.
+      previous = "t" + tag + std::to_string(c + 1);
+      out += "    " + previous + " [id=\"" + anchor("trunk-point", s + 1, h + 1, c + 1) +
+             "\", class=\"junction\", shape=point, width=0.01, style=invis];\n";
+      trunkLine(junction, previous);
+    }
+  }
+  return out + "  }\n";
 }
 
 }  // namespace
@@ -219,24 +397,17 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
   const std::string subscriptionId = lower(textOf(sub, "id"));
   const Json& vnets = listOf(sub, "vnets");
 
-  std::string dot =
-      "graph \"subscription\" {\n"
-      "  graph [rankdir=LR, nodesep=0.2, ranksep=0.5, fontname=\"Helvetica\", "
-      "bgcolor=\"transparent\"];\n"
-      "  node [shape=plain, fontname=\"Helvetica\", fontsize=10, fontcolor=\"" +
-      std::string(kInk) +
-      "\"];\n"
-      "  edge [fontname=\"Helvetica\", fontsize=8, color=\"" +
-      kInk + "\", fontcolor=\"" + kMuted + "\"];\n";
+  std::string dot;
 
   // Nodes by lower-case Azure id; the VNets of this subscription first, in report order.
-  std::map<std::string, std::string> nodeOf;
+  Nodes nodes;
   TopologyCounts tally;
   for (std::size_t v = 0; v < vnets.size(); ++v) {
     const Json& vnet = vnets[v];
     const std::string node = "v" + std::to_string(v + 1);
     const std::string id = textOf(vnet, "id");
-    if (!id.empty()) nodeOf.emplace(lower(id), node);
+    if (!id.empty()) nodes.byId.emplace(lower(id), node);
+    nodes.add(node, textOf(vnet, "name"));
     const NodeLook look = vnetNode(vnet);
     const std::string target = ReportIndex::vnetAnchor(s, v);
     std::string tooltip = textOf(vnet, "name");
@@ -257,8 +428,11 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     for (const Json& peering : listOf(vnet, "peerings")) {
       const std::string remote = lower(textOf(peering, "remote_vnet_id"));
       if (remote.empty() || remote == local) continue;
-      if (!nodeOf.contains(remote)) {
-        nodeOf.emplace(remote, "r" + std::to_string(remotes.size() + 1));
+      if (!nodes.byId.contains(remote)) {
+        const std::string node = "r" + std::to_string(remotes.size() + 1);
+        nodes.byId.emplace(remote, node);
+        std::string name = textOf(peering, "remote_vnet");
+        nodes.add(node, name.empty() ? textOf(peering, "remote_vnet_id") : name);
         remotes.emplace_back(remote, &peering);
       }
       const bool localIsA = local < remote;
@@ -293,17 +467,16 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     }
   }
 
-  for (const auto& [id, peering] : remotes) {
+  for (std::size_t r = 0; r < remotes.size(); ++r) {
+    const auto& [id, peering] = remotes[r];
+    const std::string& node = nodes.byId.at(id);
     const VnetPlace* place = index.vnet(id);
-    std::string name = textOf(*peering, "remote_vnet");
-    if (name.empty()) name = textOf(*peering, "remote_vnet_id");
     const std::string remoteSub = textOf(*peering, "remote_subscription");
-    std::string label = "<I>" + dotLabelText(name) + "</I>";
+    std::string label = "<I>" + dotLabelText(nodes.names.at(node)) + "</I>";
     if (!remoteSub.empty() && lower(remoteSub) != subscriptionId)
       label += "<BR/>subscription " + dotLabelText(index.subscriptionLabel(remoteSub));
     if (!place) label += "<BR/>not in this report";
-    dot += "  " + nodeOf.at(id) + " [id=\"node-remote-" + std::to_string(s + 1) + "-" +
-           nodeOf.at(id).substr(1) +
+    dot += "  " + node + " [id=\"" + anchor("node-remote", s + 1, r + 1) +
            "\", class=\"remote\", shape=box, style=\"rounded,dashed\", color=\"" + kMuted +
            "\", fontcolor=\"" + kMuted + "\", tooltip=\"" +
            dotQuoted(textOf(*peering, "remote_vnet_id")) + "\"";
@@ -312,43 +485,37 @@ std::string topologyDot(const Json& report, std::size_t s, const ReportIndex& in
     ++tally.remote;
   }
 
-  for (std::size_t e = 0; e < edges.size(); ++e) {
-    const Edge& edge = edges[e];
-    std::string classes = "peering";
-    if (edge.cross) classes += " cross";
-    const std::string& stateA = edge.fromA.state;
-    const std::string& stateB = edge.fromB.state;
-    const bool bothSeen = edge.fromA.seen && edge.fromB.seen;
-    const bool connected =
-        (!edge.fromA.seen || stateA == "Connected") && (!edge.fromB.seen || stateB == "Connected");
-    classes += " " + stateClass(edge.fromA.seen ? stateA : stateB);
-    if (!connected) classes += " not-connected";
-    if (!bothSeen) classes += " one-sided";
-
-    dot += "  " + nodeOf.at(edge.a) + " -- " + nodeOf.at(edge.b) + " [id=\"" +
-           anchor("peering", s + 1, e + 1) + "\", class=\"" + classes + "\"";
-    if (edge.cross) dot += std::string(", style=dashed, penwidth=1.6, color=\"") + kCrossInk + "\"";
-    if (!connected)
-      dot +=
-          std::string(", penwidth=2, color=\"") + kAlertInk + "\", fontcolor=\"" + kAlertInk + "\"";
-    if (bothSeen && stateA != stateB) {
-      // Each side's own state at its end of the line.
-      dot += ", taillabel=<" + dotLabelText(stateA.empty() ? "?" : stateA) + ">, headlabel=<" +
-             dotLabelText(stateB.empty() ? "?" : stateB) + ">";
-    } else {
-      const std::string& state = edge.fromA.seen ? stateA : stateB;
-      dot += ", label=<" + dotLabelText(state.empty() ? "state unknown" : state) + ">";
-    }
-    dot += "];\n";
-    ++tally.peerings;
+  // The hubs' spokes hang from their hubs' lines; every other pair is one line of its own.
+  const std::vector<Hub> hubs = findHubs(nodes, edges);
+  std::vector<bool> inHub(edges.size(), false);
+  std::size_t spokes = 0;
+  for (const Hub& hub : hubs) {
+    for (const std::size_t e : hub.spokeEdges) inHub[e] = true;
+    spokes += hub.spokeEdges.size();
   }
-  std::vector<std::string> nodes;
-  for (std::size_t v = 0; v < vnets.size(); ++v) nodes.push_back("v" + std::to_string(v + 1));
-  for (std::size_t r = 0; r < remotes.size(); ++r) nodes.push_back("r" + std::to_string(r + 1));
-  dot += componentGrid(nodes, edges, nodeOf);
-  dot += "}\n";
+  for (std::size_t e = 0; e < edges.size(); ++e) {
+    if (inHub[e]) continue;
+    dot += "  " + nodes.byId.at(edges[e].a) + " -- " + nodes.byId.at(edges[e].b) + " [" +
+           peeringAttributes(edges[e], s, e, nodes, std::nullopt) + "];\n";
+  }
+  const auto columns = static_cast<std::size_t>(
+      std::max(1.0, std::round(std::sqrt(static_cast<double>(spokes) / kSpokesPerColumnSquared))));
+  for (std::size_t h = 0; h < hubs.size(); ++h)
+    dot += hubCluster(hubs[h], h, s, columns, edges, nodes);
+  tally.peerings = edges.size();
+  dot += componentGrid(nodes, edges);
   if (counts) *counts = tally;
-  return dot;
+
+  // The picture's own id, so that the group Graphviz wraps it in is not "graph0" in every
+  // one.  A hub's spokes fan out over twice the usual room between ranks.
+  return "graph \"topology\" {\n  graph [id=\"" + anchor("picture", s + 1) +
+         "\", rankdir=LR, nodesep=0.2, ranksep=" + (hubs.empty() ? "0.5" : "1.0") +
+         ", fontname=\"Helvetica\", bgcolor=\"transparent\"];\n"
+         "  node [shape=plain, fontname=\"Helvetica\", fontsize=10, fontcolor=\"" +
+         kInk +
+         "\"];\n"
+         "  edge [fontname=\"Helvetica\", fontsize=8, color=\"" +
+         kInk + "\", fontcolor=\"" + kMuted + "\"];\n" + dot + "}\n";
 }
 
 namespace {
@@ -359,6 +526,26 @@ namespace {
 GVC_t* processContext() {
   static GVC_t* const gvc = gvContext();
   return gvc;
+}
+
+// Graphviz names each group it writes by its DOT name in a <title> ("v1", "v1&#45;&#45;v2"),
+// which screen readers would read out; the nodes and lines are named by their tooltips
+// instead.  Every text of the picture is escaped, so "<title>" only ever begins such a name.
+std::string withoutTitles(std::string_view svg) {
+  constexpr std::string_view kOpen = "<title>";
+  constexpr std::string_view kClose = "</title>";
+  std::string out;
+  out.reserve(svg.size());
+  std::size_t at = 0;
+  for (std::size_t open; (open = svg.find(kOpen, at)) != std::string_view::npos;) {
+    const std::size_t close = svg.find(kClose, open);
+    if (close == std::string_view::npos) break;
+    out += svg.substr(at, open - at);
+    at = close + kClose.size();
+    if (at < svg.size() && svg[at] == '\n') ++at;
+  }
+  out += svg.substr(at);
+  return out;
 }
 
 }  // namespace
@@ -393,7 +580,7 @@ std::string GraphvizLayout::svg(const std::string& dot) {
   if (rendered != 0 || out.empty()) throw failure("the topology could not be rendered as SVG");
   const std::size_t start = out.find("<svg");
   if (start == std::string::npos) throw failure("the SVG Graphviz wrote has no <svg> element");
-  return out.substr(start);
+  return withoutTitles(std::string_view(out).substr(start));
 }
 
 }  // namespace kxdiscover::html

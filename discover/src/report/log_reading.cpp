@@ -34,7 +34,7 @@ std::vector<std::string_view> words(std::string_view text) {
   return out;
 }
 
-std::optional<std::string> ipOf(std::string_view text) {
+std::optional<std::string> noneAsAbsent(std::string_view text) {
   if (text == "None") return std::nullopt;
   return std::string(text);
 }
@@ -52,7 +52,8 @@ std::optional<RouteLine> parseRouteLine(std::string_view text) {
     if (rest.find_first_not_of(' ', prefixEnd) != kPrefixColumn) return std::nullopt;
     const auto tail = words(rest.substr(kPrefixColumn));
     if (tail.size() != 2) return std::nullopt;
-    return RouteLine{std::string(rest.substr(0, prefixEnd)), std::string(tail[0]), ipOf(tail[1])};
+    return RouteLine{std::string(rest.substr(0, prefixEnd)), std::string(tail[0]),
+                     noneAsAbsent(tail[1])};
   }
 
   // A prefix that fills its column runs into the hop type, which is padded to 30.
@@ -62,7 +63,8 @@ std::optional<RouteLine> parseRouteLine(std::string_view text) {
     if (!endsWith(all[0], type) || all[0].size() < kPrefixColumn + type.size()) continue;
     const std::size_t prefixLength = all[0].size() - type.size();
     if (rest.find_first_not_of(' ', all[0].size()) != prefixLength + kTypeColumn) continue;
-    return RouteLine{std::string(all[0].substr(0, prefixLength)), std::string(type), ipOf(all[1])};
+    return RouteLine{std::string(all[0].substr(0, prefixLength)), std::string(type),
+                     noneAsAbsent(all[1])};
   }
   return std::nullopt;
 }
@@ -123,7 +125,7 @@ GatewayReport gatewayOf(const CapturedLines& lines) {
     if (typeEnd == std::string_view::npos || !endsWith(text, ")")) continue;
     report.gateway = GatewayLine{
         std::string(text.substr(2, nameEnd - 2)),
-        std::string(text.substr(nameEnd + 1, typeEnd - nameEnd - 1)),
+        noneAsAbsent(text.substr(nameEnd + 1, typeEnd - nameEnd - 1)),
         std::string(text.substr(typeEnd + 2, text.size() - typeEnd - 3)),
     };
   }

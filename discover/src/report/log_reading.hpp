@@ -41,7 +41,8 @@ std::vector<RefusedRoute> refusedRoutes(const CapturedLines& lines);
 
 struct GatewayLine {
   std::string name;
-  std::string type;
+  /// Absent when the line shows None (Azure sent the gateway without a type).
+  std::optional<std::string> type;
   std::string resourceGroup;
 };
 

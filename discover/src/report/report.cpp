@@ -3,6 +3,8 @@
 #include <ctime>
 #include <string_view>
 
+#include "collab/text_compare.hpp"
+
 namespace kxdiscover {
 
 namespace az = collab::azure;
@@ -43,11 +45,13 @@ std::string isoTime(std::chrono::system_clock::time_point time) {
 }
 
 Json vnetIdentity(const az::VirtualNetwork& vnet) {
-  return Json{{"name", vnet.name},
-              {"id", vnet.id},
-              {"resource_group", idComponent(vnet.id, kGroupIndex)},
-              {"region", vnet.location},
-              {"address_space", vnet.address_space.address_prefixes}};
+  return Json{
+      {"name", vnet.name},
+      {"id", vnet.id},
+      {"resource_group", idComponent(vnet.id, kGroupIndex)},
+      {"region", vnet.location},
+      // A VNet drawing its space from an IP address pool lists none.
+      {"address_space", vnet.address_space.address_prefixes.value_or(std::vector<std::string>{})}};
 }
 
 Json subnetsOf(const az::VirtualNetwork& vnet,
@@ -60,7 +64,7 @@ Json subnetsOf(const az::VirtualNetwork& vnet,
       for (const auto& prefix : *sn.address_prefixes) prefixes.push_back(prefix);
     Json delegations = Json::array();
     for (const auto& d : sn.delegations)
-      delegations.push_back(Json{{"name", d.name}, {"service", d.service_name}});
+      delegations.push_back(Json{{"name", d.name}, {"service", orNull(d.service_name)}});
     const auto group = gatewayGroups.find(sn.name);
     subnets.push_back(Json{
         {"name", sn.name},
@@ -79,12 +83,16 @@ Json subnetsOf(const az::VirtualNetwork& vnet,
 Json peeringsOf(const az::VirtualNetwork& vnet) {
   Json peerings = Json::array();
   for (const auto& p : vnet.virtual_network_peerings) {
-    const std::string& remote = p.remote_virtual_network.id;
+    // A peering whose remote network Azure did not name has none of the remote's members.
+    const std::string remote = p.remote_virtual_network ? p.remote_virtual_network->id : "";
+    const auto part = [&](int index) {
+      return remote.empty() ? Json() : idComponent(remote, index);
+    };
     peerings.push_back(Json{{"name", p.name},
                             {"id", p.id},
-                            {"remote_vnet_id", remote},
-                            {"remote_vnet", idComponent(remote, kNameIndex)},
-                            {"remote_subscription", idComponent(remote, kSubscriptionIndex)},
+                            {"remote_vnet_id", remote.empty() ? Json() : Json(remote)},
+                            {"remote_vnet", part(kNameIndex)},
+                            {"remote_subscription", part(kSubscriptionIndex)},
                             {"state", orNull(p.peering_state)}});
   }
   return peerings;
@@ -96,7 +104,7 @@ Json gatewaysOf(const GatewayReport& gateway, const std::string& subscriptionId,
   if (gateway.gateway) {
     const GatewayLine& g = *gateway.gateway;
     vng = Json{{"name", g.name},
-               {"type", g.type},
+               {"type", orNull(g.type)},
                {"resource_group", g.resourceGroup},
                {"id", "/subscriptions/" + subscriptionId + "/resourceGroups/" + g.resourceGroup +
                           "/providers/Microsoft.Network/virtualNetworkGateways/" + g.name}};
@@ -107,10 +115,13 @@ Json gatewaysOf(const GatewayReport& gateway, const std::string& subscriptionId,
 }
 
 Json routeTableOf(const pathbook::Pathbook& table, const az::VirtualNetwork& vnet) {
-  // Pathbook keeps the Azure table's name; its id is the one the VNet's subnets refer to.
+  // Pathbook keeps the Azure table's name; its id is the one the VNet's subnets refer to,
+  // where Azure may spell the name in another letter case.
   Json azureId;
   for (const auto& sn : vnet.subnets) {
-    if (sn.route_table && idComponent(sn.route_table->id, kNameIndex) == table.getId()) {
+    if (!sn.route_table) continue;
+    const Json name = idComponent(sn.route_table->id, kNameIndex);
+    if (name.is_string() && collab::ci_equal(name.get_ref<const std::string&>(), table.getId())) {
       azureId = sn.route_table->id;
       break;
     }

@@ -7,6 +7,7 @@
 #include "collab/azure/http_message.hpp"
 #include "collab/azure/sign_in_method.hpp"
 #include "collab/text_form.hpp"
+#include "run/learned_routes.hpp"
 
 namespace kxdiscover {
 
@@ -46,6 +47,18 @@ void checkRunOptions(const RunOptions& options) {
   checkEndpoint("--login-endpoint", options.loginEndpoint);
   if (options.previous && !options.html)
     throw UsageError("--previous names the earlier report the HTML report (--html) compares with");
+  if (options.learnedRoutesTimeout && !options.learnedRoutes)
+    throw UsageError(
+        "--learned-routes-timeout limits the wait for the gateways' learned routes, which only "
+        "--learned-routes asks for");
+}
+
+collab::azure::OperationPolling learnedRoutesPolling(const RunOptions& options) {
+  collab::azure::OperationPolling polling;
+  polling.timeLimit = options.learnedRoutesTimeout
+                          ? std::chrono::seconds(*options.learnedRoutesTimeout)
+                          : kDefaultLearnedRoutesTimeout;
+  return polling;
 }
 
 void addAzureOptions(CLI::App& app, RunOptions& options) {

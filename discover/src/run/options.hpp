@@ -1,11 +1,13 @@
 #pragma once
 // The options of a discovery run and the exit statuses of the command.
+#include <chrono>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "collab/azure/arm_pipeline.hpp"
 #include "collab/json.hpp"
 
 namespace CLI {
@@ -47,6 +49,10 @@ struct RunOptions {
   /// Only these subscriptions; all of account_info when empty.
   std::vector<std::string> subscriptions;
   bool quiet = false;
+  /// Ask each VPN and ExpressRoute gateway for the routes it learned (--learned-routes)...
+  bool learnedRoutes = false;
+  /// ...and wait this many seconds at most for each (--learned-routes-timeout).
+  std::optional<unsigned> learnedRoutesTimeout;
   /// Worker processes that discover VNets (and subscriptions) side by side (--jobs).
   std::optional<unsigned> jobs;
   /// Each distinct listing page is fetched from Azure once in the run and answered from that
@@ -84,5 +90,8 @@ std::vector<const collab::Json*> selectAccounts(const collab::Json& data,
 
 /// The host of an absolute URL, brackets of an IPv6 literal kept; empty when it has none.
 std::string_view urlHost(std::string_view url);
+
+/// How the gateways' learned routes are waited for: the time limit of `options`.
+collab::azure::OperationPolling learnedRoutesPolling(const RunOptions& options);
 
 }  // namespace kxdiscover

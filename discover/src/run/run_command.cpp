@@ -55,6 +55,14 @@ class RunCommand final : public Command {
         ->type_name("N")
         ->check(CLI::Range(1u, kMaxJobs).description(""));
     app.add_flag("--quiet", options_.quiet, "No progress and no summary; problems still on stderr");
+    app.add_flag("--learned-routes", options_.learnedRoutes,
+                 "Ask each VNet's VPN or ExpressRoute gateway for the routes it learned (needs "
+                 "more than Reader: docs/azure.md)");
+    app.add_option("--learned-routes-timeout", options_.learnedRoutesTimeout,
+                   "With --learned-routes: wait at most this long for each gateway's routes "
+                   "(default 120)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0u, 3600u).description(""));
   }
 
   int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) override {

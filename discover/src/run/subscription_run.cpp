@@ -16,6 +16,7 @@
 #include "report/log_reading.hpp"
 #include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
+#include "run/learned_routes.hpp"
 
 namespace kxdiscover {
 
@@ -45,6 +46,7 @@ Json subscriptionEntry(const Json& account, const char* status) {
               {"status", status},
               {"failures", Json::array()},
               {"regions", Json::array()},
+              {"quota_unchecked_regions", Json::array()},
               {"vnets", Json::array()},
               {"alerts", Json::array()},
               {"errors", Json::array()}};
@@ -246,14 +248,6 @@ DiscoveryRun::SubscriptionReady DiscoveryRun::subscriptionSteps(const Json& acco
   // list_vnet only logs; the run needs the VNet objects themselves.
   std::vector<az::VirtualNetwork> azureVnets = network.virtual_networks.list_all();
 
-  // The quota and unused-table checks only report: when one fails, the failure is recorded
-  // and the VNets are still discovered.
-  checkStep("vCPU quota", subscriptionId, report, [&] {
-    const Json& config = data_.value("config", Json::object());
-    const Json size = config.contains("gateway_instance_size") ? config["gateway_instance_size"]
-                                                               : Json(kDefaultInstanceSize);
-    NetScout::discoverCpuQuotaInRegion(network, names, cred, collab::textForm(size));
-  });
   std::vector<std::string> regions;
   for (const auto& vnet : azureVnets) {
     if (names.contains(vnet.name) &&
@@ -261,6 +255,27 @@ DiscoveryRun::SubscriptionReady DiscoveryRun::subscriptionSteps(const Json& acco
       regions.push_back(vnet.location);
   }
   report["regions"] = regions;
+  // The quota and unused-table checks only report: when one fails, the failure is recorded
+  // and the VNets are still discovered.  A failure ends the quota check, so the regions it
+  // did not reach are named: a shortfall there is unknown, not absent.
+  std::vector<std::string> unchecked = regions;
+  checkStep("vCPU quota", subscriptionId, report, [&] {
+    const Json& config = data_.value("config", Json::object());
+    const Json size = config.contains("gateway_instance_size") ? config["gateway_instance_size"]
+                                                               : Json(kDefaultInstanceSize);
+    try {
+      NetScout::discoverCpuQuotaInRegion(network, names, cred, collab::textForm(size), &unchecked);
+    } catch (...) {
+      if (!unchecked.empty() && !stopRequested()) {
+        std::string list;
+        for (const auto& region : unchecked) list += (list.empty() ? "" : ", ") + region;
+        runLog()->warn(
+            "  **Alert** vCPU quota not checked in {}: the quota check ended at a failure", list);
+        report["quota_unchecked_regions"] = unchecked;
+      }
+      throw;
+    }
+  });
   checkStep("route tables without subnet", subscriptionId, report, [&] {
     for (const auto& region : regions)
       NetScout::discover_route_table_without_subnet_in_region(network, region);
@@ -305,6 +320,7 @@ Json DiscoveryRun::vnetReportStart(const az::VirtualNetwork& vnet) {
   report["subnets"] = subnetsOf(vnet, {});
   report["peerings"] = peeringsOf(vnet);
   report["gateways"] = nullptr;
+  report["learned_routes"] = nullptr;
   report["route_tables"] = Json::array();
   report["refused_routes"] = Json::array();
   report["terraform_file"] = nullptr;
@@ -363,6 +379,11 @@ void DiscoveryRun::vnetSteps(const Json& account, const az::AzureCredential& cre
   enter("discoverVnet");
   NetScout::discoverVnet(vnet, cred);
   report["gateways"] = gatewaysOf(gatewayOf(lines), subscriptionId, migratedBefore);
+  if (options_.learnedRoutes) {
+    enter("learned routes");
+    report["learned_routes"] =
+        learnedRoutesOf(cred, report["gateways"], learnedRoutesPolling(options_));
+  }
   enter("discoverSubnets");
   const collab::Subnets subnets = NetScout::discoverSubnets(vnet, yaml);
   enter("validateSubnetGroups");

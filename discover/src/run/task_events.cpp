@@ -157,12 +157,19 @@ Json subnetToJson(const az::Subnet& subnet) {
   putOptional(out, "network_security_group", subnet.network_security_group, subResource);
   putOptional(out, "route_table", subnet.route_table, subResource);
   out["delegations"] = Json::array();
-  for (const auto& d : subnet.delegations)
-    out["delegations"].push_back(Json{{"name", d.name}, {"service_name", d.service_name}});
-  putOptional(out, "service_endpoints", subnet.service_endpoints, [](const auto& endpoints) {
+  const auto text = [](const std::string& v) { return Json(v); };
+  for (const auto& d : subnet.delegations) {
+    Json delegation{{"name", d.name}};
+    putOptional(delegation, "service_name", d.service_name, text);
+    out["delegations"].push_back(std::move(delegation));
+  }
+  putOptional(out, "service_endpoints", subnet.service_endpoints, [&](const auto& endpoints) {
     Json list = Json::array();
-    for (const auto& e : endpoints)
-      list.push_back(Json{{"service", e.service}, {"locations", e.locations}});
+    for (const auto& e : endpoints) {
+      Json endpoint{{"locations", e.locations}};
+      putOptional(endpoint, "service", e.service, text);
+      list.push_back(std::move(endpoint));
+    }
     return list;
   });
   return out;
@@ -179,14 +186,16 @@ az::Subnet subnetFromJson(const Json& in) {
   subnet.network_security_group =
       getOptional<az::SubResource>(in, "network_security_group", subResourceOf);
   subnet.route_table = getOptional<az::SubResource>(in, "route_table", subResourceOf);
+  const auto text = [](const Json& v) { return v.get<std::string>(); };
   for (const Json& d : in.at("delegations"))
     subnet.delegations.push_back(
-        {d.at("name").get<std::string>(), d.at("service_name").get<std::string>()});
+        {d.at("name").get<std::string>(), getOptional<std::string>(d, "service_name", text)});
   subnet.service_endpoints =
-      getOptional<std::vector<az::ServiceEndpoint>>(in, "service_endpoints", [](const Json& list) {
+      getOptional<std::vector<az::ServiceEndpoint>>(in, "service_endpoints", [&](const Json& list) {
         std::vector<az::ServiceEndpoint> endpoints;
         for (const Json& e : list)
-          endpoints.push_back({e.at("service").get<std::string>(), stringsOf(e.at("locations"))});
+          endpoints.push_back(
+              {getOptional<std::string>(e, "service", text), stringsOf(e.at("locations"))});
         return endpoints;
       });
   return subnet;
@@ -195,13 +204,16 @@ az::Subnet subnetFromJson(const Json& in) {
 }  // namespace
 
 Json vnetToJson(const az::VirtualNetwork& vnet) {
-  Json out{{"name", vnet.name},         {"id", vnet.id},
-           {"location", vnet.location}, {"address_prefixes", vnet.address_space.address_prefixes},
-           {"subnets", Json::array()},  {"peerings", Json::array()}};
+  Json out{{"name", vnet.name},
+           {"id", vnet.id},
+           {"location", vnet.location},
+           {"subnets", Json::array()},
+           {"peerings", Json::array()}};
+  putOptional(out, "address_prefixes", vnet.address_space.address_prefixes, strings);
   for (const auto& subnet : vnet.subnets) out["subnets"].push_back(subnetToJson(subnet));
   for (const auto& peering : vnet.virtual_network_peerings) {
-    Json entry{
-        {"id", peering.id}, {"name", peering.name}, {"remote", peering.remote_virtual_network.id}};
+    Json entry{{"id", peering.id}, {"name", peering.name}};
+    putOptional(entry, "remote", peering.remote_virtual_network, subResource);
     putOptional(entry, "state", peering.peering_state, [](const auto& v) { return Json(v); });
     out["peerings"].push_back(std::move(entry));
   }
@@ -213,12 +225,13 @@ az::VirtualNetwork vnetFromJson(const Json& in) {
   vnet.name = in.at("name").get<std::string>();
   vnet.id = in.at("id").get<std::string>();
   vnet.location = in.at("location").get<std::string>();
-  vnet.address_space.address_prefixes = stringsOf(in.at("address_prefixes"));
+  vnet.address_space.address_prefixes =
+      getOptional<std::vector<std::string>>(in, "address_prefixes", stringsOf);
   for (const Json& subnet : in.at("subnets")) vnet.subnets.push_back(subnetFromJson(subnet));
   for (const Json& p : in.at("peerings")) {
     vnet.virtual_network_peerings.push_back(
         {p.at("id").get<std::string>(), p.at("name").get<std::string>(),
-         az::SubResource{p.at("remote").get<std::string>()},
+         getOptional<az::SubResource>(p, "remote", subResourceOf),
          getOptional<std::string>(p, "state", [](const Json& v) { return v.get<std::string>(); })});
   }
   return vnet;

@@ -210,7 +210,10 @@ int DiscoveryRun::Workers::work(std::size_t index) {
 Json DiscoveryRun::Workers::subscriptionWork(DiscoveryRun& worker, const Task& task) {
   const Json& account = *accounts_[task.account];
   // The parts of the subscription's report its steps fill in.
-  Json part{{"status", "completed"}, {"failures", Json::array()}, {"regions", Json::array()}};
+  Json part{{"status", "completed"},
+            {"failures", Json::array()},
+            {"regions", Json::array()},
+            {"quota_unchecked_regions", Json::array()}};
   std::optional<SubscriptionReady> ready = worker.subscriptionTask(account, idOf(account), part);
   Json result{{"part", part},
               {"failures", worker.failures_},
@@ -345,7 +348,7 @@ void DiscoveryRun::Workers::runSubscription(std::size_t a) {
     StepFailure failure;
     result = resultOf(task, replay(task), failure);
     if (result) {
-      for (const char* key : {"status", "failures", "regions"})
+      for (const char* key : {"status", "failures", "regions", "quota_unchecked_regions"})
         report[key] = (*result)["part"][key];
       append(run_.failures_, (*result)["failures"]);
     } else {

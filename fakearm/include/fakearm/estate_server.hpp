@@ -14,7 +14,8 @@
 //   GET  .../resourceGroups/{rg}/providers/Microsoft.Network/virtualNetworkGateways
 //                                                                "virtualNetworkGateways.list"
 //   POST .../virtualNetworkGateways/{gw}/getLearnedRoutes "virtualNetworkGateways.getLearnedRoutes"
-//        answered 202 with Location (and Azure-AsyncOperation) to poll:
+//        answered 202 with Location (and Azure-AsyncOperation) to poll (403 to a principal
+//        the estate marks "readOnly", which holds Reader's permissions):
 //   GET  /subscriptions/{s}/providers/Microsoft.Network/locations/{l}/operationResults/{id}
 //                                                                      "operationResults.get"
 //   GET  /subscriptions/{s}/providers/Microsoft.Network/locations/{l}/operations/{id}
@@ -84,6 +85,9 @@ struct Fault {
     /// Answer as usual but close the connection half-way through the body (the headers
     /// promise the whole of it).
     Truncate,
+    /// Answer an empty list page whose next link names a page never served before, on the
+    /// same path: with `times` 0, a listing that never ends.
+    EndlessPages,
   };
   /// Operation name (see the list above); empty: any.
   std::string operation;
@@ -132,8 +136,11 @@ struct ServerOptions {
   std::optional<ThrottleOptions> throttle;
   /// Lifetime of issued tokens; a request with an expired one gets 401.
   std::chrono::seconds tokenLifetime{3599};
-  /// Polls of a learned-routes operation answered 202 before the result (200).
+  /// Polls of a learned-routes operation answered 202 before the result (200); negative: the
+  /// operation never finishes.
   int learnedRoutesPendingPolls = 0;
+  /// The learned-routes POST answers 200 with the routes at once, leaving nothing to poll.
+  bool learnedRoutesAtOnce = false;
   /// `Retry-After` of the learned-routes 202 answers.
   int learnedRoutesRetryAfterSeconds = 10;
   /// Serve list pages gzip-compressed to clients that accept it.

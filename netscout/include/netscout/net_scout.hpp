@@ -118,6 +118,9 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   /// filter_service_tags, route_table_tags, configure_private_subnet, subnet_groups and (when
   /// subnet_groups is not absent) subnet_in_subnet_groups, each only once a table reaches it:
   /// a subscription without route tables reads none.
+  /// A table of the VNet that Azure sent without a name or a location, and a route without an
+  /// address prefix, cannot be re-created: each is skipped with one "**Error**" line (error)
+  /// naming it and the member, and the other tables and routes go on.
   /// Costs one route-table listing (all its pages) and one Resource Graph query per call.
   /// @throws collab::InvalidValueError also when two discovered tables share a name (the
   ///         collection keys tables by name); whatever failed, nothing is returned.
@@ -154,7 +157,8 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
                         const std::set<std::string>& vnetsInYaml);
   /// Logs `vnet`'s peerings (and raises the peering alert once when it has any) and its
   /// virtual network gateway, looked up across every resource group of the subscription
-  /// (getAllResourceGroup and deduceVnet2VngMap, both before the first line).
+  /// (getAllResourceGroup and deduceVnet2VngMap, both before the first line).  A peering whose
+  /// remote network Azure did not name shows None for it, a gateway without a type None.
   static void discoverVnet(const collab::azure::VirtualNetwork& vnet,
                            const collab::azure::AzureCredential& cred);
   /// One subnet record per ordinary subnet of `vnet`, with its log lines; subnets named in
@@ -185,11 +189,13 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
 
   /// VNet name to the virtual network gateway that sits in it, over the gateways of every
   /// resource group of `rgList` (one listing per group); when two gateways name one VNet, the
-  /// last met wins.  Logs nothing.
+  /// last met wins.  An ip configuration without a subnet (a gateway being provisioned or
+  /// failed) places its gateway nowhere.  Logs nothing.
   static std::map<std::string, collab::azure::VirtualNetworkGateway> deduceVnet2VngMap(
       const collab::azure::AzureCredential& cred, const std::vector<std::string>& rgList);
   /// True when a gateway of type `vngType` sits in vnet's GatewaySubnet (one Resource Graph
-  /// query); logs one line saying what was found.
+  /// query); logs one line saying what was found.  Names and ids enter every Resource Graph
+  /// query as KQL string literals, quoted and escaped, never as query text.
   static bool isVnetWithVng(const collab::azure::AzureCredential& cred,
                             const collab::azure::VirtualNetwork& vnet, const std::string& vngType);
   /// POSTs the learned-routes request of gateway `vngName` in group `rgName`.  `cred` is read
@@ -219,10 +225,16 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   ///    "  **Alert** vCPU count of <iSize> not found in <location>": no quota is requested and
   ///    nothing is compared, as no requirement can be computed.
   ///  - When the subscription has no VNet at all, nothing is looked up and nothing logged.
+  /// A failure ends the whole check, the regions after it unchecked.  So that none of them is
+  /// lost without a word, `unchecked` (when given) is set, once the regions are known, to all
+  /// of them and each is taken out as its check is through: when a failure propagates, it holds
+  /// the region that failed and those after it (untouched when the VNet listing itself failed);
+  /// after a complete check it is empty.
   static void discoverCpuQuotaInRegion(collab::azure::NetworkManagementClient& network_client,
                                        const std::set<std::string>& vnetsInYaml,
                                        const collab::azure::AzureCredential& cred,
-                                       const std::string& iSize);
+                                       const std::string& iSize,
+                                       std::vector<std::string>* unchecked = nullptr);
   /// Logs the quota check of one region for `gwc` gateways of `vCpuCnt` vCPUs each.  The
   /// region's quota listing is requested first; then an "**Alert**" (info) when no CPU family
   /// matches `iSize` or the listing lacks the family (the check ends there), an "**Alert**"
@@ -230,14 +242,19 @@ class NETSCOUT_EXPORT NetScout : public collab::CrossCloudDiscovery::NetScout {
   /// does; exactly enough quota left passes.  A listing without the regional total ("cores")
   /// gets "  **Alert** failed to discover total vCPUs quota in <region>" (info) in place of
   /// the total's lines, and the family is still checked.
-  /// @throws collab::MissingKeyError for a quota entry without properties, limit or
-  ///         currentValue; collab::InvalidValueError when one of those is not an integer.
+  /// Quota names are compared without regard to letter case.
+  /// @throws collab::MissingKeyError when the regional total or the family quota lacks
+  ///         properties, limit or currentValue (other entries may lack them);
+  ///         collab::InvalidValueError when one of those is not an integer.
   static void discoverCpuQuota(const collab::azure::AzureCredential& cred,
                                const std::string& region, const std::string& iSize,
                                std::int64_t vCpuCnt, std::int64_t gwc);
   /// The CPU quota family of `iSize` (first matching row of iSizeDict), or absent.
   static std::optional<std::string> getCpuFamily(const std::string& iSize);
-  /// The vCPUs of size `iSize` as offered in `location`, or -1 when it is not offered there.
+  /// The vCPUs of size `iSize` as offered in `location` (size names compared without regard
+  /// to letter case, as Azure compares them), or -1 when it is not offered there.  A matching
+  /// size Azure sent without numberOfCores cannot be counted: "  **Error** VM size <name> in
+  /// <location> has no numberOfCores" (error), and the search goes on.
   static std::int64_t getVCpuForISize(const collab::azure::AzureCredential& cred,
                                       const std::string& location, const std::string& iSize);
 };

@@ -9,12 +9,16 @@
 // buffers between pages: hold one `ArmPageParser` for the pages of one listing.
 //
 // Resource Manager nests almost every field under `properties`; the objects are flattened the
-// way Azure's SDKs flatten them.  A member Azure omits when unset stays absent (std::nullopt)
-// where the object declares it optional, and is never replaced by an empty value.  A list the
-// object does not declare optional reads as empty when Azure omits it, a missing boolean flag
-// as false (Azure's default).  Unknown members are ignored.
+// way Azure's SDKs flatten them.  The readers require only what Azure's REST specification
+// requires of an answer: a member it marks optional (see docs/azure.md) may be missing or null
+// and stays absent (std::nullopt) in the object, never replaced by a made-up value, so that
+// each discovery operation decides what its absence means.  A list the object does not declare
+// optional reads as empty when Azure omits it, a missing boolean flag as false (Azure's
+// default), a list answer without `value` as an empty page (Azure's own examples answer `{}`).
+// Unknown members are ignored.
 //
-// A body that is not JSON, is cut short, lacks a member the object needs or holds a member of
+// A body that is not JSON, is cut short, is an ARM error document instead of a list, lacks a
+// member Azure always sends (a route's `nextHopType`, a subnet's `id`, ...) or holds a member of
 // the wrong type raises `MalformedResponseError`; the caller's vector is then left as it was.
 #include <cstddef>
 #include <memory>

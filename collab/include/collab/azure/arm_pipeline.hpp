@@ -15,6 +15,9 @@
 // refilled (see `ReadPacing`), so a long run proceeds at the refill rate instead of bouncing
 // off 429s.  The wait goes through the retry options' sleeper and clock.
 //
+// A long-running operation (an action Azure accepts with 202) is followed to its result at the
+// `Location` Azure names, pausing between polls as `Retry-After` asks (see `awaitOperation`).
+//
 // A listing overlaps the transfer of each page with the reading of the one before: the next
 // link is found at the end of the raw page, the next request is started, and only then is the
 // page handed to the caller.  Everything stays on the caller's thread (see `PendingSend`).
@@ -47,11 +50,42 @@ struct ReadPacing {
   double refillPerSecond = 25;
 };
 
+/// The pages one listing may take before it is given up (see `ArmPipeline::forEachPage`).
+inline constexpr int kMaxListPages = 5000;
+
 struct ArmPipelineOptions {
   RetryOptions retry;
   /// Absent: the Resource Manager endpoint in force when the pipeline is built.
   std::optional<std::string> resourceManager;
   ReadPacing pacing;
+  /// The most pages one listing may take; a next link after that many is an error.
+  int maxPages = kMaxListPages;
+};
+
+/// How a long-running operation is followed (`ArmPipeline::awaitOperation`).
+struct OperationPolling {
+  /// The longest the operation is waited for, counted as the sum of the pauses between polls
+  /// (the time the polls themselves take is not counted, so that a replay decides as the
+  /// recorded run did).  A pause that would go past it is not taken: the operation is then
+  /// given up.
+  std::chrono::milliseconds timeLimit{std::chrono::minutes(2)};
+  /// The pause when an answer asks for none.
+  std::chrono::milliseconds defaultPause{std::chrono::seconds(10)};
+  /// The shortest pause, whatever an answer asks for, so that a server asking for none is not
+  /// polled in a tight loop.
+  std::chrono::milliseconds minPause{std::chrono::seconds(1)};
+};
+
+/// Where a long-running operation ended.
+struct OperationOutcome {
+  /// The final answer (2xx other than 202); absent when the time limit ran out first.
+  std::optional<HttpResponse> result;
+  /// The URL that gave the final answer, or that was polled last.
+  std::string url;
+  /// Polls sent (the request that started the operation not counted).
+  int polls = 0;
+  /// The sum of the pauses taken.
+  std::chrono::milliseconds waited{0};
 };
 
 class COLLAB_EXPORT ArmPipeline {
@@ -83,11 +117,26 @@ class COLLAB_EXPORT ArmPipeline {
   /// absent.  While the handler reads a page, the page named by the `nextLink` member that
   /// closes the raw body (where Azure puts it) is already on its way; should the handler
   /// return another link, or fail, that transfer is abandoned unread (never retried).  A next link
-  /// already fetched in this listing is an `ArmError` rather than an endless loop.  Every page must
+  /// already fetched in this listing is an `ArmError` rather than an endless loop, and so is a
+  /// next link after `maxPages` pages (code "TooManyPages", naming the listing by its first
+  /// URL): next links that never repeat would otherwise be followed without end.  Every page must
   /// come from the Resource Manager endpoint (same scheme, host and port): a link elsewhere is
   /// refused with an `ArmError` of code "ForeignNextLink" before anything is sent, so the bearer
   /// token never leaves that endpoint.
   void forEachPage(std::string_view first, const PageHandler& onPage);
+
+  /// Follows the long-running operation that `accepted`, the answer to `method` on `target`,
+  /// started: while the answer is 202, pauses as its `retry-after-ms` or `Retry-After` asks
+  /// (`polling.defaultPause` when it asks nothing, never less than `polling.minPause`) and GETs
+  /// the URL of its `Location` (the previous one when a later 202 names none), with the same
+  /// credential.  An answer other than 202 ends it at once.  The pauses go through the retry
+  /// options' sleeper; a replay (an offline transport) takes none, only counts them.
+  /// Every poll URL must be on the Resource Manager endpoint, as next links must.
+  /// @throws ArmError "MissingLocation" for a 202 that names nothing to poll, "ForeignLocation"
+  ///         for a Location elsewhere (refused before anything is sent to it), or the error of
+  ///         a poll Azure refuses; TransportError when a poll gets no answer.
+  OperationOutcome awaitOperation(std::string_view method, std::string_view target,
+                                  HttpResponse accepted, const OperationPolling& polling);
 
   /// Every element of the `value` arrays of all pages, in Azure's order.
   /// @throws ArmError ("InvalidResponseBody") for a page that is not a JSON object with a
@@ -115,11 +164,20 @@ class COLLAB_EXPORT ArmPipeline {
   /// The wait the read budget asks for before the next GET (zero when pacing is off).
   std::chrono::milliseconds paceDelay() const;
   void noteReadBudget(const HttpResponse& response);
+  /// Whether `url` may be sent the bearer token: it is on the Resource Manager endpoint (same
+  /// scheme, host and port), or the transport sends nothing anywhere (a replay).
+  bool onEndpoint(const std::string& url) const;
+  /// `link` (a path on the endpoint or an absolute URL) as an absolute URL to GET.
+  /// @throws ArmError of `code` (with the status and headers of `answer`, the answer that
+  ///         named the link) when it lies off the endpoint; `what` says what it would fetch.
+  std::string requireOnEndpoint(std::string_view link, const HttpResponse& answer, const char* code,
+                                std::string_view what) const;
 
   std::shared_ptr<TokenCredential> credential_;
   std::shared_ptr<Transport> transport_;
   RetryOptions retry_;
   ReadPacing pacing_;
+  int maxPages_;
   std::string resourceManager_;
   std::mt19937_64 random_;
   /// Reads left in Azure's budget as last reported, and when that answer came.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "collab/azure/recording_transport.hpp"
@@ -24,10 +25,18 @@ class COLLAB_EXPORT ReplayMissError : public TransportError {
 /// ignored.  A recorded transport failure is thrown again as a `TransportError`.
 class COLLAB_EXPORT ReplayTransport final : public Transport {
  public:
-  /// @throws std::runtime_error when the file cannot be read or is not a cassette.
+  /// @throws std::runtime_error when the file cannot be read or is not a cassette, or not a
+  ///         usable one (see `parseCassette` and the constructor below).
   explicit ReplayTransport(const std::string& path);
   /// From a cassette already in memory (see `RecordingTransport::cassette()`).
+  /// @throws std::runtime_error when it is not a cassette, is of a `version` other than the one
+  ///         this program writes, or holds an exchange replay could not use.
   explicit ReplayTransport(const Json& cassette, std::string name = "in-memory cassette");
+
+  /// The JSON document of the cassette text `text` (called `name` in messages).
+  /// @throws std::runtime_error when it is not JSON, or nests deeper than kMaxJsonNesting
+  ///         levels ("not a usable cassette"), which the replay could not copy or compare.
+  static Json parseCassette(std::string_view text, const std::string& name);
 
   /// @throws ReplayMissError for a request the cassette lacks or has no unused answer for.
   HttpResponse send(const HttpRequest& request) override;

@@ -14,8 +14,9 @@ namespace collab::azure {
 struct VirtualNetworkGatewayIpConfiguration {
   std::string id;
   std::string name;
-  /// The GatewaySubnet the gateway sits in; its id names the gateway's VNet.
-  SubResource subnet;
+  /// The GatewaySubnet the gateway sits in; its id names the gateway's VNet.  Absent while
+  /// the gateway is being provisioned or has failed: the gateway then sits in no known VNet.
+  std::optional<SubResource> subnet;
   friend bool operator==(const VirtualNetworkGatewayIpConfiguration&,
                          const VirtualNetworkGatewayIpConfiguration&) = default;
 };
@@ -23,22 +24,25 @@ struct VirtualNetworkGatewayIpConfiguration {
 struct VirtualNetworkGateway {
   std::string name;
   std::string id;
-  std::string location;
-  /// "Vpn", "ExpressRoute" or "LocalGateway".
-  std::string gateway_type;
+  std::optional<std::string> location;
+  /// "Vpn", "ExpressRoute" or "LocalGateway"; absent for a gateway being provisioned or
+  /// failed, which is then neither a VPN nor an ExpressRoute gateway.
+  std::optional<std::string> gateway_type;
   std::vector<VirtualNetworkGatewayIpConfiguration> ip_configurations;
   friend bool operator==(const VirtualNetworkGateway&, const VirtualNetworkGateway&) = default;
 };
 
+/// Azure's specification makes every member optional; a size without a name matches no size
+/// asked for, one without `number_of_cores` cannot be counted.
 struct VirtualMachineSize {
-  std::string name;
-  std::int64_t number_of_cores = 0;
+  std::optional<std::string> name;
+  std::optional<std::int64_t> number_of_cores;
   friend bool operator==(const VirtualMachineSize&, const VirtualMachineSize&) = default;
 };
 
 struct ResourceGroup {
   std::string name;
-  std::string id;
+  std::optional<std::string> id;
   std::string location;
   friend bool operator==(const ResourceGroup&, const ResourceGroup&) = default;
 };
@@ -73,8 +77,8 @@ struct QueryResponse {
 };
 
 /// Compute quota of one region.  `additional_properties["value"]` is the list of limits, each a
-/// map with "name" and "properties" holding "limit" and "currentValue"; "cores" is the
-/// regional total.
+/// map with "name" and "properties" holding "limit" and "currentValue" (either may be missing:
+/// Azure's specification makes both optional); "cores" is the regional total.
 struct QuotaResult {
   Json additional_properties = Json::object();
 };

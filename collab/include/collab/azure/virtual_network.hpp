@@ -1,7 +1,9 @@
 #pragma once
 // Azure virtual networks with their subnets and peerings, as Resource Manager lists them.
-// Optional fields are those Azure omits when unset; the discovery log prints them as None,
-// while an empty list prints as [].
+// Optional fields are those Azure's REST specification lets it omit; the discovery log prints
+// them as None, while an empty list prints as [].  Lists other than the subnet's own prefix
+// and endpoint lists (subnets, peerings, delegations) read as empty when Azure omits them: no
+// operation tells the two apart.
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,12 +14,12 @@ namespace collab::azure {
 
 struct Delegation {
   std::string name;
-  std::string service_name;
+  std::optional<std::string> service_name;
   friend bool operator==(const Delegation&, const Delegation&) = default;
 };
 
 struct ServiceEndpoint {
-  std::string service;
+  std::optional<std::string> service;
   std::vector<std::string> locations;
   friend bool operator==(const ServiceEndpoint&, const ServiceEndpoint&) = default;
 };
@@ -39,14 +41,17 @@ struct Subnet {
 struct VirtualNetworkPeering {
   std::string id;
   std::string name;
-  SubResource remote_virtual_network;
+  /// Absent while Azure has not resolved the remote network: the peering is listed without it.
+  std::optional<SubResource> remote_virtual_network;
   /// `Initiated`, `Connected` or `Disconnected`; absent when Azure omits it.
   std::optional<std::string> peering_state;
   friend bool operator==(const VirtualNetworkPeering&, const VirtualNetworkPeering&) = default;
 };
 
 struct AddressSpace {
-  std::vector<std::string> address_prefixes;
+  /// Absent when the VNet has no `addressSpace` or it lists no `addressPrefixes` (a VNet that
+  /// takes its space from an IP address pool).
+  std::optional<std::vector<std::string>> address_prefixes;
   friend bool operator==(const AddressSpace&, const AddressSpace&) = default;
 };
 
