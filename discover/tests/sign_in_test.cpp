@@ -193,7 +193,11 @@ TEST_F(SignInTest, EveryMethodDiscoversTheEstateAndItsRecordingReplaysWithoutCre
     const Json rep = report();
     EXPECT_EQ(rep["status"], "completed");
     EXPECT_EQ(rep["summary"]["vnets_discovered"], 4) << rep["summary"];
-    EXPECT_GE(expectNoSecretOrToken(dir_, r, c.secrets), 10u);
+    // Every client assertion (a certificate's or a federated token) starts with this header:
+    // none may reach the cassette, the log or the report.
+    auto secrets = c.secrets;
+    secrets.push_back(collab::azure::base64Url(R"({"alg":"RS256","typ":"JWT")").substr(0, 32));
+    EXPECT_GE(expectNoSecretOrToken(dir_, r, secrets), 10u);
 
     server_.reset();
     fs::rename(path("out"), path("recorded"));
@@ -305,23 +309,56 @@ TEST_F(SignInTest, ASignInThatCannotWorkEndsTheRunBeforeAnyVnetIsTouched) {
     ASSERT_FALSE(log.empty());
     EXPECT_NE(log.back().find("**Error** sign-in failed for azure_cred entry 'corvanta'"),
               std::string::npos);
-    EXPECT_EQ(r.err.find(kPemPassword), std::string::npos);
+    expectNoSecretOrToken(dir_, r,
+                          {kPemPassword, keyMaterial(cert_.keyPem), federatedToken().substr(0, 40),
+                           kIdentityHeader, kSecrets.at("KX_TEST_READER_SECRET")});
   }
+}
+
+TEST_F(SignInTest, AnEntryThatChoseNoMethodKeepsTodaysMeaningAndMessages) {
+  // No arm_auth_method: the secret of its variable, read when its subscription's turn comes; a
+  // variable unset fails that subscription alone (status 3), as it always did.
+  serve();
+  const ProgramResult r = run({"--json", "report.json", "discovery.yaml"},
+                              {{"KX_TEST_READER_SECRET", kSecrets.at("KX_TEST_READER_SECRET")}});
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("the environment variable KX_TEST_NARROW_SECRET "
+                       "(arm_application_secret_env of azure_cred entry 'narrow') is not set or "
+                       "empty; it must hold the application secret"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("sign-in failed"), std::string::npos) << r.err;
+  const Json rep = report();
+  EXPECT_EQ(rep["subscriptions"][0]["status"], "completed");
+  EXPECT_EQ(rep["subscriptions"][1]["status"], "failed");
+  EXPECT_EQ(rep["summary"]["vnets_discovered"], 3) << rep["summary"];
 }
 
 TEST_F(SignInTest, TheAuthOptionRunsAConfigurationAnotherWayWithoutEditingIt) {
   serveSignIn(signInEstate());
   // The test configuration names two secrets; neither is in the environment.
-  const ProgramResult r =
-      run({"--auth", "azure-cli", "--json", "report.json", "discovery.yaml"}, azEnv(true));
+  const ProgramResult r = run({"--auth", "azure-cli", "--record", "run.cassette.json", "--json",
+                               "report.json", "discovery.yaml"},
+                              azEnv(true));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(report()["summary"]["vnets_discovered"], 4);
+  EXPECT_GE(expectNoSecretOrToken(dir_, r, {kSecrets.at("KX_TEST_READER_SECRET")}), 10u);
   // One sign-in per entry, for the entry's tenant, reused by its subscriptions.
   const std::string call =
       "account get-access-token --output json --resource "
       "https://management.core.windows.net/ --tenant " +
       kTenant;
   EXPECT_EQ(readFile(input("az-calls.txt")), call + "\n" + call + "\n");
+
+  // Replayed under the same --auth, with no az to run and the server gone.
+  server_.reset();
+  fs::remove_all(path("out"));
+  auto noAz = azEnv(true);
+  noAz["PATH"] = input("no-bin");
+  const ProgramResult replayed = run(
+      {"--auth", "azure-cli", "--replay", "run.cassette.json", "--quiet", "discovery.yaml"}, noAz);
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  EXPECT_EQ(readFile(input("az-calls.txt")), call + "\n" + call + "\n") << "az ran again";
 
   const ProgramResult unknown = run({"--auth", "password", "discovery.yaml"}, azEnv(true));
   EXPECT_EQ(unknown.status, 2);
@@ -418,6 +455,9 @@ TEST_F(SignInTest, CheckAccessTellsWhatEachSubscriptionLacksWithoutChangingAnyth
       EXPECT_EQ(request.operation.find("virtualNetworks"), std::string::npos) << request.target;
     }
     EXPECT_FALSE(fs::exists(path("out")));
+    expectNoSecretOrToken(dir_, r,
+                          {kSecrets.at("KX_TEST_READER_SECRET"),
+                           kSecrets.at("KX_TEST_NARROW_SECRET"), "not-the-narrow-secret"});
   }
 }
 
