@@ -381,6 +381,16 @@ TEST_F(SignInTest, CheckAccessTellsWhatEachSubscriptionLacksWithoutChangingAnyth
   auto wrongSubscription = [](Json& e) {
     e["tenants"][0]["principals"][1]["subscriptions"] = {"5e4d3c2b-1a09-4f8e-9d7c-6b5a4f3e2d1c"};
   };
+  // Reader on prod, and the learned-routes action on the gateways' groups only (one or both),
+  // which prod's own permissions do not show.
+  auto onGroups = [](std::vector<std::string> groups) {
+    return [groups](Json& e) {
+      Json roles = {{{"actions", {"*/read"}}}};
+      for (const auto& group : groups)
+        roles.push_back({{"actions", {"Microsoft.Network/*"}}, {"resourceGroup", group}});
+      e["tenants"][0]["principals"][0]["permissions"] = roles;
+    };
+  };
   auto narrowSecret = kSecrets;
   narrowSecret["KX_TEST_NARROW_SECRET"] = "not-the-narrow-secret";
   const std::vector<Case> cases = {
@@ -415,6 +425,20 @@ TEST_F(SignInTest, CheckAccessTellsWhatEachSubscriptionLacksWithoutChangingAnyth
        kSecrets,
        3,
        {"learned routes     not allowed", "1 of 1 credential entries signed in"}},
+      {"learned routes on every gateway's group",
+       {"--learned-routes", "--subscription", kProd},
+       onGroups({"rg-hub", "rg.(legacy)"}),
+       kSecrets,
+       0,
+       {"learned routes     allowed on the gateways' resource groups (rg-hub, rg.(legacy))\n"}},
+      {"learned routes on one gateway's group",
+       {"--learned-routes", "--subscription", kProd},
+       onGroups({"RG-HUB"}),
+       kSecrets,
+       3,
+       {"learned routes     not allowed: "
+        "Microsoft.Network/virtualNetworkGateways/getLearnedRoutes/action on resource group(s) "
+        "rg.(legacy) (Reader lacks it"}},
       {"no role on the subscription",
        {"--subscription", kDev},
        wrongSubscription,

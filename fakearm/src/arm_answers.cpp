@@ -123,7 +123,8 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
       (route.gateway.empty()
            ? ""
            : "/providers/Microsoft.Network/virtualNetworkGateways/" + route.gateway);
-  if (const char* action = actionOf(route.operation); action && !principal.allows(action)) {
+  if (const char* action = actionOf(route.operation);
+      action && !principal.allows(action, route.group)) {
     armError(res, 403, "AuthorizationFailed",
              "The client '" + principal.appId + "' with object id '" + principal.appId +
                  "' does not have authorization to perform action '" + action + "' over scope '" +
@@ -149,11 +150,13 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
   }
   const std::string& op = route.operation;
   if (op == "permissions.list") {
-    // Every role's permissions at the subscription; an unrestricted principal holds one role
+    // Every role's permissions at the scope asked (the subscription, or a resource group with
+    // the subscription's roles inherited); an unrestricted principal holds one role
     // that allows everything.
     Json roles = Json::array();
-    const std::vector<detail::PermissionGrant> all{{{"*"}, {}}};
+    const std::vector<detail::PermissionGrant> all{{{"*"}, {}, {}}};
     for (const auto& grant : principal.permissions ? *principal.permissions : all) {
+      if (!grant.holdsAt(route.group)) continue;
       roles.push_back({{"actions", grant.actions},
                        {"notActions", grant.notActions},
                        {"dataActions", Json::array()},

@@ -73,6 +73,10 @@ Route classify(const std::string& path) {
   } else if (n == 5 && is(s, 2, "providers") && is(s, 3, "Microsoft.Network") &&
              (is(s, 4, "routeTables") || is(s, 4, "virtualNetworks"))) {
     route.operation = is(s, 4, "routeTables") ? "routeTables.listAll" : "virtualNetworks.listAll";
+  } else if (n == 7 && is(s, 2, "resourceGroups") && is(s, 4, "providers") &&
+             is(s, 5, "Microsoft.Authorization") && is(s, 6, "permissions")) {
+    route.operation = "permissions.list";
+    route.group = s[3];
   } else if (n >= 7 && is(s, 2, "resourceGroups") && is(s, 4, "providers") &&
              is(s, 5, "Microsoft.Network")) {
     route.group = s[3];

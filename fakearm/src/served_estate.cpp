@@ -440,7 +440,8 @@ class Builder {
       if (readOnly->get<bool>() && optional(entry, "permissions"))
         fail(at(path, "readOnly"), "a principal holds Reader or the permissions listed, not both");
       // Reader: every read, no action.
-      if (readOnly->get<bool>()) principal.permissions.emplace(1, PermissionGrant{{"*/read"}, {}});
+      if (readOnly->get<bool>())
+        principal.permissions.emplace(1, PermissionGrant{{"*/read"}, {}, {}});
     }
     if (const Json* roles = optional(entry, "permissions")) {
       const std::string rolesPath = at(path, "permissions");
@@ -457,6 +458,8 @@ class Builder {
             target->push_back(list[i].get<std::string>());
           }
         }
+        if (optional((*roles)[r], "resourceGroup"))
+          grant.resourceGroup = text((*roles)[r], "resourceGroup", rolePath);
         principal.permissions->push_back(std::move(grant));
       }
     }
@@ -487,9 +490,14 @@ bool covers(std::string_view pattern, std::string_view action) {
 
 }  // namespace
 
-bool Principal::allows(const std::string& action) const {
+bool PermissionGrant::holdsAt(const std::string& group) const {
+  return resourceGroup.empty() || (!group.empty() && iequals(resourceGroup, group));
+}
+
+bool Principal::allows(const std::string& action, const std::string& group) const {
   if (!permissions) return true;
   for (const PermissionGrant& grant : *permissions) {
+    if (!grant.holdsAt(group)) continue;
     const auto hit = [&](const std::string& pattern) { return covers(pattern, action); };
     if (std::any_of(grant.actions.begin(), grant.actions.end(), hit) &&
         std::none_of(grant.notActions.begin(), grant.notActions.end(), hit))

@@ -43,6 +43,11 @@ struct FederatedCredential {
 struct PermissionGrant {
   std::vector<std::string> actions;
   std::vector<std::string> notActions;
+  /// The resource group the role is given on; empty: the whole subscription.
+  std::string resourceGroup;
+
+  /// True when the role holds at `group` (empty: the subscription itself).
+  bool holdsAt(const std::string& group) const;
 };
 
 struct Principal {
@@ -63,9 +68,10 @@ struct Principal {
   /// it may do everything there.
   std::optional<std::vector<PermissionGrant>> permissions;
 
-  /// True when `permissions` is absent or one grant covers `action` without a not-action of
-  /// that grant covering it (`*` matches any text; letter case is ignored).
-  bool allows(const std::string& action) const;
+  /// True when `permissions` is absent or one grant held at `group` (empty: the subscription)
+  /// covers `action` without a not-action of that grant covering it (`*` matches any text;
+  /// letter case is ignored).
+  bool allows(const std::string& action, const std::string& group = {}) const;
 };
 
 struct GatewayEntry {

@@ -220,5 +220,30 @@ TEST_F(SignInServerTest, AReadOnlyPrincipalHoldsReadersPermissionsAndIsRefusedAc
   }
 }
 
+TEST_F(SignInServerTest, ARoleOnAResourceGroupCountsThereOnly) {
+  const std::string learned = "Microsoft.Network/virtualNetworkGateways/getLearnedRoutes/action";
+  Json estate = exampleEstate();
+  estate["tenants"][0]["principals"][0]["permissions"] = {
+      {{"actions", {"*/read"}}},
+      {{"actions", {"Microsoft.Network/*"}}, {"resourceGroup", "rg-hub"}}};
+  serve(estate);
+  az::ArmPipeline arm(std::make_shared<az::StaticTokenCredential>(token(0)));
+  EXPECT_FALSE(az::EffectivePermissions::ofSubscription(arm, subscription(0)).allows(learned));
+  EXPECT_TRUE(
+      az::EffectivePermissions::ofResourceGroup(arm, subscription(0), "RG-HUB").allows(learned));
+  EXPECT_FALSE(
+      az::EffectivePermissions::ofResourceGroup(arm, subscription(0), "rg-spokes").allows(learned));
+  const auto ask = [&](const std::string& group) {
+    return raw("POST",
+               "/subscriptions/" + subscription(0) + "/resourceGroups/" + group +
+                   "/providers/Microsoft.Network/virtualNetworkGateways/gw/"
+                   "getLearnedRoutes?api-version=2020-11-01",
+               token(0))
+        .status;
+  };
+  EXPECT_NE(ask("rg-hub"), 403);
+  EXPECT_EQ(ask("rg-spokes"), 403);
+}
+
 }  // namespace
 }  // namespace fakearm::test

@@ -67,6 +67,15 @@ EffectivePermissions EffectivePermissions::ofSubscription(ArmPipeline& arm,
                                           kPermissionsApiVersion));
 }
 
+EffectivePermissions EffectivePermissions::ofResourceGroup(ArmPipeline& arm,
+                                                           const std::string& subscriptionId,
+                                                           const std::string& resourceGroup) {
+  return EffectivePermissions(arm.listAll(
+      "/subscriptions/" + detail::percentEncode(subscriptionId) + "/resourceGroups/" +
+      detail::percentEncode(resourceGroup) +
+      "/providers/Microsoft.Authorization/permissions?api-version=" + kPermissionsApiVersion));
+}
+
 bool EffectivePermissions::allows(std::string_view action) const {
   for (const Grant& grant : grants_) {
     bool granted = false;

@@ -12,6 +12,7 @@
 #include "collab/azure/effective_permissions.hpp"
 #include "collab/azure/http_message.hpp"
 #include "collab/azure/management_clients.hpp"
+#include "collab/azure/resource_id.hpp"
 #include "collab/config.hpp"
 #include "collab/text_form.hpp"
 #include "run/session.hpp"
@@ -153,11 +154,62 @@ class AccessCheck {
     return missing.empty();
   }
 
+  // Whether the principal may ask the subscription's gateways for their learned routes: a role
+  // on the subscription, or else one on each resource group holding a gateway (Network
+  // Contributor is usually given there), which the subscription's permissions do not show.
+  static std::string learnedRoutesVerdict(az::ArmPipeline& arm, const std::string& id,
+                                          const az::EffectivePermissions& atSubscription,
+                                          const std::optional<az::QueryResponse>& gateways) {
+    const std::string lacks = std::string("not allowed: ") + kLearnedRoutesAction;
+    const std::string grant =
+        "Network Contributor on the gateways' resource groups, or a custom "
+        "role with that action";
+    if (atSubscription.allows(kLearnedRoutesAction)) return "allowed";
+    // Resource groups by their lower-case names, each once, as Resource Graph wrote them.
+    std::map<std::string, std::string> groups;
+    if (gateways && gateways->data.is_array()) {
+      for (const Json& row : gateways->data) {
+        const Json* gatewayId = row.is_object() && row.contains("id") ? &row["id"] : nullptr;
+        if (!gatewayId || !gatewayId->is_string()) continue;
+        try {
+          const std::string group = az::resourceIdComponent(gatewayId->get<std::string>(), 4);
+          groups.emplace(lower(group), group);
+        } catch (const std::exception&) {
+          // Not a resource group's resource: nothing to check there.
+        }
+      }
+    }
+    if (groups.empty()) return lacks + " (Reader lacks it: " + grant + ")";
+    std::string without;
+    for (const auto& [key, group] : groups) {
+      if (!az::EffectivePermissions::ofResourceGroup(arm, id, group).allows(kLearnedRoutesAction))
+        without += (without.empty() ? "" : ", ") + group;
+    }
+    std::string all;
+    for (const auto& [key, group] : groups) all += (all.empty() ? "" : ", ") + group;
+    if (without.empty()) return "allowed on the gateways' resource groups (" + all + ")";
+    return lacks + " on resource group(s) " + without + " (Reader lacks it: " + grant + ")";
+  }
+
   template <typename Problem>
   void checkReads(const std::string& id, const az::AzureCredential& credential,
                   std::vector<std::pair<std::string, std::string>>& findings, Problem&& problem) {
     const az::AzureCredential cred(id, credential.getCSC(), credential.getSPC());
     az::ArmPipeline arm(cred.getCSC());
+    // Resource Graph first: the gateways it finds tell where the learned-routes action is
+    // needed.  Its finding is written after the permissions'.
+    std::optional<az::QueryResponse> gateways;
+    std::string graphFailure;
+    try {
+      az::ResourceGraphClient graph(cred.getCSC());
+      az::QueryRequest query;
+      query.subscriptions = {id};
+      query.query =
+          "Resources | where type =~ 'microsoft.network/virtualnetworkgateways' | project id";
+      gateways = graph.resources(query);
+    } catch (const std::exception& e) {
+      graphFailure = e.what();
+    }
     try {
       const auto permissions = az::EffectivePermissions::ofSubscription(arm, id);
       std::string lacking;
@@ -169,12 +221,8 @@ class AccessCheck {
         findings.emplace_back("reads", "allowed");
       else
         problem("reads", "not allowed: " + lacking + "; the Reader role allows them");
-      const bool learned = permissions.allows(kLearnedRoutesAction);
-      const std::string text =
-          learned ? std::string("allowed")
-                  : std::string("not allowed: ") + kLearnedRoutesAction +
-                        " (Reader lacks it: Network Contributor on the gateways' resource "
-                        "groups, or a custom role with that action)";
+      const std::string text = learnedRoutesVerdict(arm, id, permissions, gateways);
+      const bool learned = text.starts_with("allowed");
       if (!learned && options_.learnedRoutes)
         problem("learned routes", text);
       else
@@ -185,18 +233,11 @@ class AccessCheck {
     } catch (const std::exception& e) {
       problem("permissions", std::string("cannot be read: ") + e.what());
     }
-    try {
-      az::ResourceGraphClient graph(cred.getCSC());
-      az::QueryRequest query;
-      query.subscriptions = {id};
-      query.query =
-          "Resources | where type =~ 'microsoft.network/virtualnetworkgateways' | project id";
-      const az::QueryResponse answer = graph.resources(query);
+    if (gateways)
       findings.emplace_back("Resource Graph",
-                            "readable, " + std::to_string(answer.total_records) + " gateway(s)");
-    } catch (const std::exception& e) {
-      problem("Resource Graph", std::string("not readable: ") + e.what());
-    }
+                            "readable, " + std::to_string(gateways->total_records) + " gateway(s)");
+    else
+      problem("Resource Graph", "not readable: " + graphFailure);
     try {
       const Json provider =
           Json::parse(arm.get("/subscriptions/" + id +

@@ -27,6 +27,8 @@
 //        serviceLimits/{name}                                          "serviceLimits.get"
 //   POST /providers/Microsoft.ResourceGraph/resources                  "resourceGraph"
 //   GET  /subscriptions/{s}/providers/Microsoft.Authorization/permissions  "permissions.list"
+//   GET  .../resourceGroups/{rg}/providers/Microsoft.Authorization/permissions
+//                                                                      "permissions.list"
 //   GET  /subscriptions/{s}/providers/{namespace}                      "providers.get"
 //
 // and, standing for the machine it runs on, the managed identity endpoints:

@@ -31,6 +31,11 @@ class COLLAB_EXPORT EffectivePermissions {
   /// @throws ArmError, TransportError as the pipeline does.
   static EffectivePermissions ofSubscription(ArmPipeline& arm, const std::string& subscriptionId);
 
+  /// The same at a resource group: the roles held there and those inherited from above (a
+  /// role given on one group only shows here, not at the subscription).
+  static EffectivePermissions ofResourceGroup(ArmPipeline& arm, const std::string& subscriptionId,
+                                              const std::string& resourceGroup);
+
   /// True when one entry's actions cover `action` and none of that entry's not-actions do:
   /// a role's not-actions only take from that role, another role may still grant the action.
   bool allows(std::string_view action) const;
