@@ -4,6 +4,7 @@
 #include <string>
 
 #include "basekit/common.hpp"
+#include "collab/log_text.hpp"
 #include "json_access.hpp"
 
 namespace basekit {
@@ -18,8 +19,9 @@ namespace {
 
 void expectLabel(const std::string& label, const std::string& expected) {
   if (label == expected) return;
-  std::cout << "**Alert** Expect YAML for " << expected << ", got " << label << " instead!"
-            << std::endl;
+  // The label comes from the file: shown escaped, so it cannot rewrite the terminal.
+  std::cout << "**Alert** Expect YAML for " << expected << ", got " << collab::escapeControls(label)
+            << " instead!" << std::endl;
   // A configuration of the wrong kind means nothing was done: report it as a failure.
   detail::exitProcess(1);
 }

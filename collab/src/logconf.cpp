@@ -1,17 +1,19 @@
 #include "collab/logconf.hpp"
 
-#include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
 #include "collab/errors.hpp"
 #include "collab/log.hpp"
+#include "log_file_sink.hpp"
 
 namespace collab {
 
@@ -91,10 +93,10 @@ void logconf::apply() const {
       throw LogConfigError("logging configuration: " + where + " filename is not a path text");
     const auto& path = filename.get_ref<const std::string&>();
     const auto level = levelOf(entry, where);
-    std::shared_ptr<spdlog::sinks::basic_file_sink_mt> sink;
+    std::shared_ptr<detail::LogFileSink> sink;
     try {
-      sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, /*truncate=*/false);
-    } catch (const spdlog::spdlog_ex& e) {
+      sink = std::make_shared<detail::LogFileSink>(path);
+    } catch (const std::exception& e) {
       throw LogConfigError("log handler " + name + ": cannot open log file '" + path +
                            "' for appending (" + e.what() + ")");
     }
@@ -133,6 +135,22 @@ void logconf::apply() const {
     logger->set_level(plan.level);
     logger->flush_on(spdlog::level::trace);
   }
+}
+
+std::vector<LogWriteFailure> logconf::writeFailures() {
+  std::vector<LogWriteFailure> failures;
+  std::set<const detail::LogFileSink*> seen;
+  spdlog::apply_all([&](const std::shared_ptr<spdlog::logger>& logger) {
+    for (const auto& sink : logger->sinks()) {
+      auto* file = dynamic_cast<detail::LogFileSink*>(sink.get());
+      if (!file || !seen.insert(file).second) continue;
+      if (std::optional<int> error = file->failure())
+        failures.push_back(LogWriteFailure{file->path(), std::strerror(*error)});
+    }
+  });
+  std::sort(failures.begin(), failures.end(),
+            [](const LogWriteFailure& a, const LogWriteFailure& b) { return a.path < b.path; });
+  return failures;
 }
 
 }  // namespace collab

@@ -1,5 +1,6 @@
 // kx-discover: the discovery command.  The commands live in the kxdiscover library; a
 // subcommand is one more line here.
+#include <csignal>
 #include <iostream>
 
 #if defined(__GLIBC__)
@@ -19,6 +20,11 @@ int main(int argc, char** argv) {
   // returned when freed; the ~1 MiB page bodies stay on the heap, where reuse is cheap.
   mallopt(M_MMAP_THRESHOLD, 4 << 20);
 #endif
+  // A closed pipe on standard output or error (`kx-discover ... | head`) and a file size
+  // limit are write errors the command reports, not signals that end it before its files are
+  // written.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   kxdiscover::Cli cli;
   cli.setDefault(kxdiscover::makeRunCommand());
   cli.add("diff", "What changed between two reports", kxdiscover::makeDiffCommand());

@@ -4,11 +4,13 @@
 // the Terraform files, Python's jsonschema for the report.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -80,13 +82,28 @@ struct ProgramResult {
   std::string err;
 };
 
+/// Where a program's standard output and error go, and the limits it runs under.
+struct ProgramIo {
+  /// Files opened for writing as its standard output and error; by default stdout.txt and
+  /// stderr.txt in its folder, which `wait` reads back.
+  std::optional<std::string> out;
+  std::optional<std::string> err;
+  /// A descriptor to use as standard output (and error, with `pipeBoth`) instead: the write
+  /// end of a pipe whose reader is gone, say.
+  int outFd = -1;
+  bool pipeBoth = false;
+  /// RLIMIT_FSIZE in bytes, with SIGXFSZ ignored so that a write past it fails with EFBIG as
+  /// on a full disk.
+  std::optional<rlim_t> fileSizeLimit;
+};
+
 /// kx-discover started in `cwd` with `args`, the environment of the tests without the secrets
 /// plus `env` (which replaces a variable of the same name, PATH included), standard output and
-/// error going to files in `cwd`.
+/// error going to files in `cwd` (or where `io` says).
 class Program {
  public:
   Program(const fs::path& cwd, const std::vector<std::string>& args,
-          const std::map<std::string, std::string>& env)
+          const std::map<std::string, std::string>& env, const ProgramIo& io = {})
       : cwd_(cwd) {
     // Everything the child needs is built before fork: it may only exec after it.
     std::vector<std::string> argv{KX_DISCOVER_PROGRAM};
@@ -103,15 +120,22 @@ class Program {
     for (auto& e : envp) ev.push_back(e.data());
     av.push_back(nullptr);
     ev.push_back(nullptr);
-    const std::string out = (cwd / "stdout.txt").string(), err = (cwd / "stderr.txt").string();
+    const std::string out = io.out.value_or((cwd / "stdout.txt").string());
+    const std::string err = io.err.value_or((cwd / "stderr.txt").string());
     const std::string dir = cwd.string();
 
     pid_ = ::fork();
     if (pid_ == 0) {
-      const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int o =
+          io.outFd >= 0 ? io.outFd : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = io.pipeBoth ? o : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (o < 0 || e < 0 || ::chdir(dir.c_str()) != 0 || ::dup2(o, 1) < 0 || ::dup2(e, 2) < 0)
         ::_exit(126);
+      if (io.fileSizeLimit) {
+        const rlimit limit{*io.fileSizeLimit, *io.fileSizeLimit};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+        ::signal(SIGXFSZ, SIG_IGN);
+      }
       ::execve(av[0], av.data(), ev.data());
       ::_exit(127);
     }
@@ -122,6 +146,27 @@ class Program {
   ProgramResult wait() {
     int raw = 0;
     ::waitpid(pid_, &raw, 0);
+    return resultOf(raw);
+  }
+
+  /// The result once the program ends, or absent when it is still running after `limit`: it
+  /// is then killed (a run that ignores a signal must not hang the tests).
+  std::optional<ProgramResult> waitAtMost(std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int raw = 0;
+    while (::waitpid(pid_, &raw, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &raw, 0);
+        return std::nullopt;
+      }
+      ::usleep(20000);
+    }
+    return resultOf(raw);
+  }
+
+ private:
+  ProgramResult resultOf(int raw) const {
     ProgramResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     result.out = readFile(cwd_ / "stdout.txt");
@@ -129,7 +174,6 @@ class Program {
     return result;
   }
 
- private:
   fs::path cwd_;
   pid_t pid_ = -1;
 };
@@ -248,8 +292,9 @@ class DiscoverTest : public ::testing::Test {
   }
 
   ProgramResult run(const std::vector<std::string>& args,
-                    const std::map<std::string, std::string>& env = kSecrets) {
-    return Program(dir_, arguments(args), env).wait();
+                    const std::map<std::string, std::string>& env = kSecrets,
+                    const ProgramIo& io = {}) {
+    return Program(dir_, arguments(args), env, io).wait();
   }
 
   fs::path path(const std::string& relative) const { return dir_ / relative; }

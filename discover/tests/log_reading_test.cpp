@@ -33,6 +33,9 @@ TEST(ParseRouteLine, SplitsTheColumnsWhateverThePrefixLength) {
       {"2001:db8:1234:5678:9a::/80", "VirtualAppliance", "2001:db8::4"},
       {"AzureActiveDirectoryDomainServices", "Internet", "None"},
       {"2001:0db8:0000:0000:0000:ff00:0042:8329/128", "None", "None"},
+      // Texts from outside as the log shows them: escaped controls, blanks, a hop type's name.
+      {"Storage\\n2024-05-01 14:03:27.512 [error] **Error** forged", "Internet", "None"},
+      {"x Internet y", "VirtualAppliance", "10.0.0.4\\r\\x1b[2J and more"},
   };
   for (const auto& c : cases) {
     const std::string line = routeLine(c.prefix, c.type, c.ip);
@@ -137,6 +140,10 @@ TEST(FindingOf, TellsAlertsFromErrors) {
       {netscout("ARM GET /x answered HTTP 429; retrying in 1.0 s", spdlog::level::warn),
        Finding::None},
       {netscout("    ** RFC1918 route -- skipped"), Finding::None},
+      // A marker further on is quoted from a name, as a forged line shows once escaped.
+      {netscout("  route table: rt\\n2024-05-01 14:03:27.512 [error] **Error** forged"),
+       Finding::None},
+      {netscout("    rt\\r  **Alert** forged", spdlog::level::warn), Finding::None},
   };
   for (const auto& c : cases) EXPECT_EQ(findingOf(c.line), c.expected) << c.line.text;
 }

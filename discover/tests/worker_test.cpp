@@ -1,9 +1,12 @@
 // kx-discover with worker processes (--jobs): the same outputs as one process, line for line
 // and byte for byte, on the demo, the test estate (recorded by workers, replayed by one
 // process) and a generated estate; output files replaced, never rewritten in place; a worker
-// killed mid-VNet failing that VNet only; Ctrl-C and SIGTERM with workers running leaving
-// complete files, an honest report and no shared folder behind.
+// killed mid-VNet or before it reports failing that VNet only, its Terraform file not left; Ctrl-C
+// and SIGTERM with workers running leaving complete files, an honest report and no shared folder
+// behind.
 #include <dirent.h>
+#include <poll.h>
+#include <sys/inotify.h>
 
 #include <csignal>
 #include <thread>
@@ -196,53 +199,93 @@ TEST_F(WorkerTest, ACassetteRecordedByWorkersReplaysInOneProcess) {
   expectSameOutputs(replayed, path("jobs-1"), recorded, path("jobs-4"));
 }
 
+// Waits (10 s at most) until a file whose name starts with `prefix` is closed after writing in
+// the folder `watch` watches (an inotify descriptor).
+bool awaitWritten(int watch, const std::string& prefix) {
+  alignas(inotify_event) char buffer[4096];
+  for (int i = 0; i < 1000; ++i) {
+    pollfd ready{watch, POLLIN, 0};
+    if (::poll(&ready, 1, 10) <= 0) continue;
+    const ssize_t n = ::read(watch, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if (event->len > 0 && std::string(event->name).starts_with(prefix)) return true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  return false;
+}
+
 TEST_F(WorkerTest, AKilledWorkerFailsItsVnetAndTheOthersComplete) {
-  serveSlowly();
-  Program program(dir_,
-                  arguments({"--jobs", "4", "--json", "report.json", "--html", "report.html",
-                             "discovery.yaml"}),
-                  environment(kSecrets));
-  const std::optional<pid_t> worker = workerMentioning(program.pid(), "Vnet Name : spoke-a");
-  ASSERT_TRUE(worker) << "no worker took spoke-a";
-  ::kill(*worker, SIGKILL);
-  const ProgramResult r = program.wait();
+  // Killed in the middle of its VNet, or once its Terraform file is written but before it
+  // reports its result: either way its VNet failed and no file of it is left.
+  for (const bool afterItsFile : {false, true}) {
+    SCOPED_TRACE(afterItsFile ? "after its Terraform file" : "in the middle of its VNet");
+    ProgramResult r;
+    // The kill after the file races the worker's last few steps: when the worker wins (it
+    // ended before the kill), the run is tried again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      fs::remove_all(path("out"));
+      fs::create_directories(path("out/terraform/prod"));
+      const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+      ASSERT_GE(::inotify_add_watch(watch, path("out/terraform/prod").c_str(), IN_CLOSE_WRITE), 0);
+      serveSlowly();
+      Program program(dir_,
+                      arguments({"--jobs", "4", "--json", "report.json", "--html", "report.html",
+                                 "discovery.yaml"}),
+                      environment(kSecrets));
+      const std::optional<pid_t> worker = workerMentioning(program.pid(), "Vnet Name : spoke-a");
+      ASSERT_TRUE(worker) << "no worker took spoke-a";
+      if (afterItsFile) {
+        EXPECT_TRUE(awaitWritten(watch, "spoke-a.tfvars"));
+      }
+      ::kill(*worker, SIGKILL);
+      ::close(watch);
+      r = program.wait();
+      server_.reset();
+      if (r.err.find("killed by signal 9") != std::string::npos) break;
+    }
 
-  EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_NE(r.err.find("VNet spoke-a: "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("its worker process was killed by signal 9"), std::string::npos) << r.err;
-  EXPECT_NE(r.out.find("3 discovered, 1 not found, 1 failed\n"), std::string::npos) << r.out;
-  EXPECT_TRUE(fs::is_empty(path("tmp")));
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_NE(r.err.find("VNet spoke-a: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("its worker process was killed by signal 9"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("3 discovered, 1 not found, 1 failed\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::is_empty(path("tmp")));
+    for (const auto& entry : fs::directory_iterator(path("out/terraform/prod")))
+      EXPECT_FALSE(entry.path().filename().string().starts_with("spoke-a.")) << entry.path();
 
-  EXPECT_EQ(reportProblems(path("report.json")), "");
-  const Json rep = report();
-  EXPECT_EQ(rep["status"], "failed");
-  EXPECT_EQ(rep["summary"]["vnets_failed"], 1);
-  EXPECT_EQ(rep["summary"]["vnets_skipped"], 0);
-  ASSERT_EQ(rep["failures"].size(), 1u);
-  EXPECT_EQ(rep["failures"][0]["vnet"], "spoke-a");
-  const Json& prod = rep["subscriptions"][0];
-  EXPECT_EQ(prod["status"], "completed");
-  for (std::size_t i : {0u, 2u}) EXPECT_EQ(prod["vnets"][i]["status"], "completed") << i;
-  EXPECT_EQ(prod["vnets"][1]["status"], "failed");
-  EXPECT_EQ(prod["vnets"][1]["terraform_file"], nullptr);
-  EXPECT_EQ(rep["subscriptions"][1]["vnets"][0]["status"], "completed");
-  EXPECT_EQ(expectTerraformMatchesReport(rep), 3u);
+    EXPECT_EQ(reportProblems(path("report.json")), "");
+    const Json rep = report();
+    EXPECT_EQ(rep["status"], "failed");
+    EXPECT_EQ(rep["summary"]["vnets_failed"], 1);
+    EXPECT_EQ(rep["summary"]["vnets_skipped"], 0);
+    ASSERT_EQ(rep["failures"].size(), 1u);
+    EXPECT_EQ(rep["failures"][0]["vnet"], "spoke-a");
+    const Json& prod = rep["subscriptions"][0];
+    EXPECT_EQ(prod["status"], "completed");
+    for (std::size_t i : {0u, 2u}) EXPECT_EQ(prod["vnets"][i]["status"], "completed") << i;
+    EXPECT_EQ(prod["vnets"][1]["status"], "failed");
+    EXPECT_EQ(prod["vnets"][1]["terraform_file"], nullptr);
+    EXPECT_EQ(rep["subscriptions"][1]["vnets"][0]["status"], "completed");
+    EXPECT_EQ(expectTerraformMatchesReport(rep), 3u);
+    EXPECT_EQ(rep["outputs"]["terraform"].size(), 3u);
 
-  const auto log = logLines(path("out/log/kx.log"));
-  const auto failure = std::find_if(log.begin(), log.end(), [](const std::string& line) {
-    return line.starts_with("[error]   **Error** VNet spoke-a not discovered: ");
-  });
-  ASSERT_NE(failure, log.end());
-  // Its lines up to its death come first, after the VNet before it and before the one after.
-  const auto banner = std::find_if(log.begin(), log.end(), [](const std::string& line) {
-    return line.find("Vnet Name : spoke-a") != std::string::npos;
-  });
-  const auto next = std::find_if(log.begin(), log.end(), [](const std::string& line) {
-    return line.find("Vnet Name : spoke-b") != std::string::npos;
-  });
-  EXPECT_LT(banner, failure);
-  EXPECT_LT(failure, next);
-  EXPECT_NE(readFile(path("report.html")).find("killed by signal 9"), std::string::npos);
+    const auto log = logLines(path("out/log/kx.log"));
+    const auto failure = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.starts_with("[error]   **Error** VNet spoke-a not discovered: ");
+    });
+    ASSERT_NE(failure, log.end());
+    // Its lines up to its death come first, after the VNet before it and before the one after.
+    const auto banner = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.find("Vnet Name : spoke-a") != std::string::npos;
+    });
+    const auto next = std::find_if(log.begin(), log.end(), [](const std::string& line) {
+      return line.find("Vnet Name : spoke-b") != std::string::npos;
+    });
+    EXPECT_LT(banner, failure);
+    EXPECT_LT(failure, next);
+    EXPECT_NE(readFile(path("report.html")).find("killed by signal 9"), std::string::npos);
+  }
 }
 
 TEST_F(WorkerTest, AFailureTextFromAzureIsEscapedInThePage) {

@@ -83,6 +83,11 @@ void EstateServer::Impl::start(const Json& initial) {
 
 void EstateServer::Impl::stop() {
   if (!thread.joinable()) return;
+  {
+    std::lock_guard lock(mutex);
+    stopping = true;
+  }
+  delayWake.notify_all();
   http->stop();
   // Threads holding idle keep-alive connections would otherwise wait out the keep-alive
   // timeout before the pool can be joined.
@@ -130,10 +135,18 @@ void EstateServer::Impl::serve(const httplib::Request& req, httplib::Response& r
     return;
   }
   if (fault && fault->action == Fault::Action::Delay) {
-    std::this_thread::sleep_for(fault->delay);
+    std::unique_lock lock(mutex);
+    ++delayed;
+    delayWake.wait_for(lock, fault->delay, [this] { return stopping; });
+    --delayed;
   } else if (fault && fault->action == Fault::Action::Fail) {
-    armError(res, fault->status, fault->code,
-             "Injected failure of " + route.operation + " (" + req.method + " " + req.path + ")");
+    std::string message =
+        "Injected failure of " + route.operation + " (" + req.method + " " + req.path + ")";
+    if (fault->echoRequest) {
+      message += "; request Authorization: " + req.get_header_value("Authorization") +
+                 "; request body: " + req.body;
+    }
+    armError(res, fault->status, fault->code, message);
     if (fault->retryAfterSeconds) {
       res.set_header("Retry-After", std::to_string(*fault->retryAfterSeconds));
     }
@@ -545,6 +558,11 @@ void EstateServer::clearFaults() {
 std::vector<RequestRecord> EstateServer::requestLog() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->log;
+}
+
+std::size_t EstateServer::delayedNow() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->delayed;
 }
 
 std::size_t EstateServer::operationCount(std::string_view operation) const {

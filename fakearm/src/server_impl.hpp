@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -127,6 +128,10 @@ struct EstateServer::Impl {
   std::map<std::string, detail::QuotaWindow> graphQuotas;
   std::map<std::string, LearnedRoutesOperation> operations;
   std::uint64_t ids = 0;
+  /// Delayed requests wait on `delayWake` (with `mutex`) so that stopping ends their wait.
+  std::condition_variable delayWake;
+  bool stopping = false;
+  std::size_t delayed = 0;
   /// Pages served by EndlessPages faults, each naming the next by this count.
   std::uint64_t endlessPages = 0;
 };

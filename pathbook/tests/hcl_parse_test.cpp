@@ -17,19 +17,8 @@ namespace {
 using collab::CvtRoute;
 using collab::Json;
 
-// The parser hands literal "${" and "%{" back in their escaped form ("$${", "%%{"), as
-// Terraform's JSON syntax writes them; other escapes come back decoded.
-std::string asParsed(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((text[i] == '$' || text[i] == '%') && i + 1 < text.size() && text[i + 1] == '{')
-      out += text[i];
-    out += text[i];
-  }
-  return out;
-}
-
 namespace fs = std::filesystem;
+using kx::test::asParsed;
 using kx::test::parseHcl;
 using kx::test::unordered;
 constexpr auto& run = kx::test::runShell;

@@ -28,12 +28,17 @@
 // (date, time with milliseconds, the level in brackets, then the message as logged).  Level
 // names: debug, info, warning (or warn), error, critical, plus trace and off; any case.
 // Files are opened for appending, their folders created when missing, and every line is
-// flushed as it is written so a run that ends abruptly keeps its log.
+// written as it is logged so a run that ends abruptly keeps its log.  The message part of each
+// line is written through `safeLogText` (collab/log_text.hpp): secrets redacted, control
+// characters escaped, so one log call is one line.  A line that cannot be written (a full
+// disk, a file size limit) does not interrupt the caller; the file keeps the lines before it,
+// takes no more, and `writeFailures()` names it.
 #include <spdlog/common.h>
 
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "collab/export.hpp"
 #include "collab/json.hpp"
@@ -46,6 +51,12 @@ namespace collab {
 class COLLAB_EXPORT LogConfigError : public std::runtime_error {
  public:
   explicit LogConfigError(const std::string& message) : std::runtime_error(message) {}
+};
+
+/// A log file that lost lines: the path and the system's reason.
+struct LogWriteFailure {
+  std::string path;
+  std::string reason;
 };
 
 class COLLAB_EXPORT logconf {
@@ -70,6 +81,10 @@ class COLLAB_EXPORT logconf {
   /// before any logger is touched: on failure the loggers keep what they had.
   /// @throws LogConfigError naming the handler, level or path at fault.
   void apply() const;
+
+  /// The log files of the registered loggers that could not take a line in full since they
+  /// were opened, each once, in path order; empty when every line was written.
+  static std::vector<LogWriteFailure> writeFailures();
 
   /// Sets the level of the logger registered under `loggerName` (created when missing).
   /// @throws InvalidValueError for an unknown level name.

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <charconv>
 #include <set>
-#include <thread>
 
 #include "collab/azure/arm_error.hpp"
 #include "collab/azure/azure_endpoints.hpp"
@@ -109,7 +108,8 @@ std::string ArmPipeline::newRequestId() {
 
 // One logical call: its request (kept across attempts), retry bookkeeping and token.
 struct ArmPipeline::Call {
-  Call(const RetryOptions& retry, std::mt19937_64& random) : loop(retry, random) {}
+  Call(const RetryOptions& retry, std::mt19937_64& random, Transport& transport)
+      : loop(retry, random, transport) {}
 
   HttpRequest request;
   std::string what;
@@ -152,7 +152,7 @@ std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, s
                                                       const std::optional<std::string>& jsonBody,
                                                       bool repeatable,
                                                       std::size_t expectedBodySize) {
-  auto call = std::make_unique<Call>(retry_, random_);
+  auto call = std::make_unique<Call>(retry_, random_, *transport_);
   HttpRequest& request = call->request;
   request.method = std::string(method);
   request.url = std::move(url);
@@ -172,7 +172,7 @@ std::unique_ptr<ArmPipeline::Call> ArmPipeline::begin(std::string_view method, s
       getLogger("netscout")
           ->debug("{}: {} reads left in the budget; pacing by {:.3f} s", call->what, *readsLeft_,
                   static_cast<double>(wait.count()) / 1000.0);
-      detail::pause(retry_, wait);
+      detail::pause(retry_, *transport_, wait);
     }
   }
   request.headers.set("Authorization", "Bearer " + call->token.token);
@@ -339,7 +339,7 @@ OperationOutcome ArmPipeline::awaitOperation(std::string_view method, std::strin
     const std::chrono::milliseconds pause = std::max(
         serverRetryDelay(answer.headers, now).value_or(polling.defaultPause), polling.minPause);
     if (outcome.waited + pause > polling.timeLimit) return outcome;
-    if (!transport_->offline()) detail::pause(retry_, pause);
+    if (!transport_->offline()) detail::pause(retry_, *transport_, pause);
     outcome.waited += pause;
     outcome.url = url;
     answer = get(url);

@@ -16,6 +16,7 @@
 
 #include "collab/azure/token_credential.hpp"
 #include "collab/json.hpp"
+#include "collab/secret_registry.hpp"
 
 namespace collab::azure {
 
@@ -134,6 +135,7 @@ std::shared_ptr<const ClientCertificate> ClientCertificate::load(
   {
     auto bio = memoryBio(pem.text());
     std::string copy = password.value_or("");
+    SecretRegistry::instance().add(copy);
     key.reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, &passwordCallback, &copy));
     if (!copy.empty()) OPENSSL_cleanse(copy.data(), copy.size());
   }

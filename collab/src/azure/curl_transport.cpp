@@ -250,7 +250,8 @@ class CurlTransfer final : public PendingSend {
       : method_(request.method),
         url_(std::move(url)),
         displayUrl_(request.url),
-        body_(request.body) {
+        body_(request.body),
+        stop_(options.stop) {
     CURL* h = lease_.get();
     curl_easy_setopt(h, CURLOPT_CURLU, url_.get());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -343,11 +344,18 @@ class CurlTransfer final : public PendingSend {
   }
 
   HttpResponse finish() override {
+    // A signal usually ends the poll at once (EINTR); the slice bounds the wait otherwise.
+    const int slice = stop_ ? 100 : 1000;
     while (!done_) {
       poll();
       if (done_) break;
+      if (stop_ && stop_()) {
+        throw TransportError(method_, displayUrl_,
+                             "abandoned before the answer came: the run was asked to stop",
+                             /*retryable=*/false);
+      }
       int ready = 0;
-      if (CURLMcode code = curl_multi_poll(multi_, nullptr, 0, 1000, &ready); code != CURLM_OK) {
+      if (CURLMcode code = curl_multi_poll(multi_, nullptr, 0, slice, &ready); code != CURLM_OK) {
         fail(curl_multi_strerror(code));
       }
     }
@@ -427,6 +435,7 @@ class CurlTransfer final : public PendingSend {
   std::unique_ptr<CURLU, UrlDeleter> url_;
   std::string displayUrl_;
   std::string body_;
+  std::function<bool()> stop_;
   std::unique_ptr<curl_slist, SlistDeleter> headers_;
   char errorText_[CURL_ERROR_SIZE] = {0};
   SendGate gate_;

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "collab/azure/curl_transport.hpp"
+#include "collab/secret_registry.hpp"
 #include "retry_loop.hpp"
 #include "text_util.hpp"
 #include "token_request.hpp"
@@ -51,6 +52,7 @@ AccessToken ManagedIdentityCredential::fetchToken(std::chrono::system_clock::tim
   if (options_.identityEndpoint) {
     http.url = *options_.identityEndpoint;
     query = std::string("api-version=") + kIdentityEndpointApiVersion;
+    collab::SecretRegistry::instance().add(options_.identityHeader);
     http.headers.set("X-IDENTITY-HEADER", options_.identityHeader);
   } else {
     http.url = options_.metadataEndpoint;
@@ -66,7 +68,7 @@ AccessToken ManagedIdentityCredential::fetchToken(std::chrono::system_clock::tim
 
   const std::string what = "managed identity token request for the " + description();
   std::mt19937_64 random{std::random_device{}()};
-  detail::RetryLoop loop(options_.retry, random);
+  detail::RetryLoop loop(options_.retry, random, *transport_);
   for (;;) {
     HttpResponse response;
     try {

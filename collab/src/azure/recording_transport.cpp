@@ -139,6 +139,12 @@ Json RecordingTransport::cassette() const {
   return doc;
 }
 
+void RecordingTransport::save(const std::function<void(std::string_view text)>& write) {
+  write(cassette().dump(2, ' ', false, Json::error_handler_t::replace) + "\n");
+  std::lock_guard lock(mutex_);
+  dirty_ = false;
+}
+
 void RecordingTransport::save() {
   std::string text = cassette().dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
   std::string temporary = path_ + ".tmp";

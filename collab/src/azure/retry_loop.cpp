@@ -1,21 +1,19 @@
 #include "retry_loop.hpp"
 
-#include <thread>
-
 #include "collab/log.hpp"
 
 namespace collab::azure::detail {
 
-void pause(const RetryOptions& options, std::chrono::milliseconds delay) {
+void pause(const RetryOptions& options, Transport& transport, std::chrono::milliseconds delay) {
   if (options.sleeper) {
     options.sleeper(delay);
   } else {
-    std::this_thread::sleep_for(delay);
+    transport.wait(delay);
   }
 }
 
-RetryLoop::RetryLoop(const RetryOptions& options, std::mt19937_64& random)
-    : options_(options), random_(random) {}
+RetryLoop::RetryLoop(const RetryOptions& options, std::mt19937_64& random, Transport& transport)
+    : options_(options), random_(random), transport_(transport) {}
 
 std::chrono::system_clock::time_point RetryLoop::now() const {
   return options_.clock ? options_.clock() : std::chrono::system_clock::now();
@@ -33,8 +31,8 @@ bool RetryLoop::waitBeforeRetry(const HttpHeaders* headers, std::string_view wha
   getLogger("netscout")
       ->warn("{} {}; retrying in {:.1f} s (attempt {} of {})", what, cause,
              static_cast<double>(delay.count()) / 1000.0, attempt_, policy.maxAttempts);
-  pause(options_, delay);
   waited_ += delay;
+  pause(options_, transport_, delay);
   return true;
 }
 

@@ -5,18 +5,21 @@
 #include <string_view>
 
 #include "collab/azure/retry_policy.hpp"
+#include "collab/azure/transport.hpp"
 
 namespace collab::azure::detail {
 
-/// Waits `delay` through the options' sleeper, or sleeps the thread when they have none.  Every
-/// wait of the client layer (retries, read pacing, polls of a long-running operation) goes
-/// through here, so a sleeper the caller installs governs them all.
-void pause(const RetryOptions& options, std::chrono::milliseconds delay);
+/// Every wait of the client layer (before a retry, before a paced read, between the polls of a
+/// long-running operation) goes through here: the options' sleeper when they bring one, so a
+/// sleeper the caller installs governs them all, otherwise the transport's `wait`, which the
+/// run's transport cuts short when the operator asks the run to stop.
+void pause(const RetryOptions& options, Transport& transport, std::chrono::milliseconds delay);
 
 class RetryLoop {
  public:
-  /// `random` is used when the options bring no random source of their own.
-  RetryLoop(const RetryOptions& options, std::mt19937_64& random);
+  /// `random` is used when the options bring no random source of their own; the waits go
+  /// through `pause` with `transport`.
+  RetryLoop(const RetryOptions& options, std::mt19937_64& random, Transport& transport);
 
   /// The attempt under way, 1 for the first.
   int attempt() const noexcept { return attempt_; }
@@ -31,6 +34,7 @@ class RetryLoop {
  private:
   const RetryOptions& options_;
   std::mt19937_64& random_;
+  Transport& transport_;
   int attempt_ = 1;
   std::chrono::milliseconds waited_{0};
 };

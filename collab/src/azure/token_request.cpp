@@ -4,6 +4,7 @@
 
 #include "collab/azure/arm_error.hpp"
 #include "collab/azure/client_secret_credential.hpp"
+#include "collab/secret_registry.hpp"
 #include "retry_loop.hpp"
 #include "text_util.hpp"
 #include "url_text.hpp"
@@ -30,6 +31,13 @@ constexpr const char* kJwtBearer = "urn:ietf:params:oauth:client-assertion-type:
 
 Json requestToken(Transport& transport, const TokenRequest& request, const RetryOptions& retry,
                   std::mt19937_64& random) {
+  // Registered before anything is sent: an answer may quote the request.
+  SecretRegistry& secrets = SecretRegistry::instance();
+  secrets.add(request.clientSecret);
+  secrets.add(percentEncode(request.clientSecret));
+  secrets.add(request.clientAssertion);
+  secrets.add(percentEncode(request.clientAssertion));
+
   HttpRequest http;
   http.method = "POST";
   http.url = request.tokenUrl;
@@ -45,7 +53,7 @@ Json requestToken(Transport& transport, const TokenRequest& request, const Retry
   http.body += "&resource=" + percentEncode(request.resource);
 
   std::string what = "Azure AD token request for " + request.who;
-  RetryLoop loop(retry, random);
+  RetryLoop loop(retry, random, transport);
   for (;;) {
     HttpResponse response;
     try {
@@ -65,6 +73,8 @@ Json requestToken(Transport& transport, const TokenRequest& request, const Retry
                 " answer is not a JSON object: " + oneLine(scrub(response.body, request), 200),
             response.status, "");
       }
+      if (auto token = answer.find("access_token"); token != answer.end() && token->is_string())
+        secrets.add(token->get_ref<const std::string&>());
       return answer;
     }
     if (isRetryableStatus(response.status) &&

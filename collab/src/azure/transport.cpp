@@ -1,6 +1,7 @@
 #include "collab/azure/transport.hpp"
 
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "collab/azure/curl_transport.hpp"
@@ -50,6 +51,8 @@ std::unique_ptr<PendingSend> Transport::start(const HttpRequest& request) {
   }
   return std::make_unique<FinishedSend>(std::move(response));
 }
+
+void Transport::wait(std::chrono::milliseconds delay) { std::this_thread::sleep_for(delay); }
 
 std::shared_ptr<Transport> defaultTransport() {
   DefaultTransportSlot& slot = defaultSlot();

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "collab/json.hpp"
 
@@ -70,6 +71,18 @@ inline collab::Json parseHcl(const std::string& hcl) {
     return collab::Json::parse(r.out);
   }
   return nullptr;
+}
+
+/// `text` as the parser hands it back: literal "${" and "%{" in their escaped form ("$${",
+/// "%%{"), as Terraform's JSON syntax writes them; other escapes come back decoded.
+inline std::string asParsed(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((text[i] == '$' || text[i] == '%') && i + 1 < text.size() && text[i + 1] == '{')
+      out += text[i];
+    out += text[i];
+  }
+  return out;
 }
 
 /// `j` without the order of its object keys, to compare with what the parser gives: it sorts

@@ -1,5 +1,9 @@
 #include "common/cli.hpp"
 
+#include <cstring>
+
+#include "collab/log_text.hpp"
+#include "common/checked_output.hpp"
 #include "run/options.hpp"
 
 namespace kxdiscover {
@@ -58,6 +62,10 @@ void Cli::add(const std::string& name, const std::string& description,
   subcommands_.emplace_back(sub, std::move(command));
 }
 
+int Command::outputFailedStatus(int status) const {
+  return status == kExitCompleted ? kExitFailures : status;
+}
+
 int Cli::main(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   const std::vector<std::string> args(argv, argv + argc);
   try {
@@ -66,21 +74,30 @@ int Cli::main(int argc, const char* const* argv, std::ostream& out, std::ostream
     const int status = app_.exit(e, out, err);
     return status == 0 ? kExitCompleted : kExitUsage;
   }
+  Command* command = default_.get();
+  for (auto& [sub, candidate] : subcommands_) {
+    if (sub->parsed()) command = candidate.get();
+  }
+  CheckedOutput checked(out.rdbuf());
+  std::ostream checkedOut(&checked);
+  int status = kExitFailures;
   try {
-    for (auto& [sub, command] : subcommands_) {
-      if (sub->parsed()) return command->run(args, out, err);
-    }
-    return default_->run(args, out, err);
+    status = command->run(args, checkedOut, err);
   } catch (const UsageError& e) {
-    err << "kx-discover: " << e.what() << "\nRun with --help for more information." << std::endl;
+    err << "kx-discover: " << collab::safeLogText(e.what())
+        << "\nRun with --help for more information." << std::endl;
     return kExitUsage;
   } catch (const std::exception& e) {
-    err << "kx-discover: unexpected failure: " << e.what() << std::endl;
-    return kExitFailures;
+    err << "kx-discover: unexpected failure: " << collab::safeLogText(e.what()) << std::endl;
   } catch (...) {
     err << "kx-discover: unexpected failure" << std::endl;
-    return kExitFailures;
   }
+  checkedOut.flush();
+  if (!checked.failed()) return status;
+  err << "kx-discover: standard output could not be written in full";
+  if (checked.error() != 0) err << " (" << std::strerror(checked.error()) << ")";
+  err << std::endl;
+  return command->outputFailedStatus(status);
 }
 
 }  // namespace kxdiscover

@@ -22,6 +22,10 @@ class Command {
   /// Runs after a successful parse.  `args` is the command line as given.
   /// @returns the exit status.
   virtual int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) = 0;
+  /// The exit status when standard output could not take all the command wrote (a closed
+  /// pipe, a full device), given the status the command returned: by default 3 in place of
+  /// success and the command's own status otherwise.
+  virtual int outputFailedStatus(int status) const;
 };
 
 class Cli {
@@ -35,7 +39,9 @@ class Cli {
            std::unique_ptr<Command> command);
 
   /// Parses and runs.  Help and --version exit 0; a line that does not parse exits 2.  No
-  /// exception leaves: an unexpected one is reported and exits 3.
+  /// exception leaves: an unexpected one is reported and exits 3.  What a command writes to
+  /// `out` is checked: when it could not all be written, one line on `err` says so and the
+  /// status is the command's `outputFailedStatus`.
   int main(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
  private:

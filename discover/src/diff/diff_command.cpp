@@ -42,6 +42,9 @@ class DiffCommand final : public Command {
     return diff.changes.empty() ? kDiffSame : kDiffChanged;
   }
 
+  // The listing is the product: one that did not reach standard output whole is no answer.
+  int outputFailedStatus(int) const override { return kDiffUnusable; }
+
  private:
   std::string older_;
   std::string newer_;

@@ -1,17 +1,16 @@
 #include "html/html_text.hpp"
 
-#include <fmt/format.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+
+#include "collab/log_text.hpp"
 
 namespace kxdiscover::html {
 
 namespace {
 
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-constexpr std::string_view kEllipsis = "\xE2\x80\xA6";     // U+2026
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";  // U+2026
 constexpr std::string_view kFirstStrongIsolate = "\xE2\x81\xA8";
 constexpr std::string_view kPopDirectionalIsolate = "\xE2\x81\xA9";
 
@@ -48,30 +47,6 @@ CodePoint decode(std::string_view text, std::size_t at) {
   return {value, length, true};
 }
 
-// Characters that change how the text around them is laid out rather than showing.
-bool actsInsteadOfShowing(char32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C || c == 0x2028 ||
-         c == 0x2029;
-}
-
-void appendVisible(std::string& out, char32_t c) {
-  switch (c) {
-    case '\n':
-      out += "\\n";
-      return;
-    case '\r':
-      out += "\\r";
-      return;
-    case '\t':
-      out += "\\t";
-      return;
-    default:
-      out += c < 0x80 ? fmt::format("\\x{:02X}", static_cast<unsigned>(c))
-                      : fmt::format("\\u{:04X}", static_cast<unsigned>(c));
-  }
-}
-
 // The XML/HTML escaping both the page and Graphviz's parsers need.
 void appendEscaped(std::string& out, char c) {
   switch (c) {
@@ -103,20 +78,8 @@ bool plainAscii(std::string_view text) {
 }  // namespace
 
 std::string visibleText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const CodePoint c = decode(text, i);
-    if (!c.valid) {
-      out += kReplacement;
-    } else if (actsInsteadOfShowing(c.value)) {
-      appendVisible(out, c.value);
-    } else {
-      out += text.substr(i, c.length);
-    }
-    i += c.length;
-  }
-  return out;
+  // The page shows a text as the logs do; the page is UTF-8 throughout.
+  return collab::escapeControls(text, collab::NotUtf8::Replace);
 }
 
 std::string escape(std::string_view text) {

@@ -18,7 +18,8 @@ namespace kxdiscover::html {
 /// C0 and C1 control characters and DEL as `\n`, `\t`, `\r` or `\xNN` / `\u0085`, the
 /// characters that embed, override or isolate a direction (U+202A-U+202E, U+2066-U+2069,
 /// U+200E, U+200F, U+061C) and the line and paragraph separators as `\uNNNN`; a byte that is
-/// not UTF-8 becomes U+FFFD.  Everything else is kept.
+/// not UTF-8 becomes U+FFFD.  Everything else is kept.  The same escapes as the logs
+/// (collab/log_text.hpp).
 std::string visibleText(std::string_view text);
 
 /// `text` as HTML element content or a quoted attribute value: visibleText(), then `&`, `<`,

@@ -1,5 +1,6 @@
 #include "report/log_reading.hpp"
 
+#include <algorithm>
 #include <array>
 
 namespace kxdiscover {
@@ -23,17 +24,6 @@ bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-std::vector<std::string_view> words(std::string_view text) {
-  std::vector<std::string_view> out;
-  std::size_t at = text.find_first_not_of(' ');
-  while (at != std::string_view::npos) {
-    const std::size_t end = text.find(' ', at);
-    out.push_back(text.substr(at, end == std::string_view::npos ? end : end - at));
-    at = end == std::string_view::npos ? end : text.find_first_not_of(' ', end);
-  }
-  return out;
-}
-
 std::optional<std::string> noneAsAbsent(std::string_view text) {
   if (text == "None") return std::nullopt;
   return std::string(text);
@@ -46,25 +36,21 @@ std::optional<RouteLine> parseRouteLine(std::string_view text) {
   const std::string_view rest = text.substr(kIndent);
   if (rest.empty() || rest.front() == ' ') return std::nullopt;
 
-  if (rest.size() > kPrefixColumn && rest[kPrefixColumn - 1] == ' ') {
-    // A prefix shorter than its column: prefix, blanks up to column 25, type, blanks, IP.
-    const std::size_t prefixEnd = rest.find(' ');
-    if (rest.find_first_not_of(' ', prefixEnd) != kPrefixColumn) return std::nullopt;
-    const auto tail = words(rest.substr(kPrefixColumn));
-    if (tail.size() != 2) return std::nullopt;
-    return RouteLine{std::string(rest.substr(0, prefixEnd)), std::string(tail[0]),
-                     noneAsAbsent(tail[1])};
-  }
-
-  // A prefix that fills its column runs into the hop type, which is padded to 30.
-  const auto all = words(rest);
-  if (all.size() != 2) return std::nullopt;
-  for (std::string_view type : kHopTypes) {
-    if (!endsWith(all[0], type) || all[0].size() < kPrefixColumn + type.size()) continue;
-    const std::size_t prefixLength = all[0].size() - type.size();
-    if (rest.find_first_not_of(' ', all[0].size()) != prefixLength + kTypeColumn) continue;
-    return RouteLine{std::string(all[0].substr(0, prefixLength)), std::string(type),
-                     noneAsAbsent(all[1])};
+  // The hop type starts at column 25, or right after a prefix that fills its column; it is
+  // padded to 30 and followed by the IP.  The first place where one of Azure's hop types
+  // stands so is the split: a prefix from outside may hold blanks (escaped control
+  // characters too), so the columns cannot be split at blanks.
+  for (std::size_t at = kPrefixColumn; at < rest.size(); ++at) {
+    if (at > kPrefixColumn && rest[at - 1] == ' ') continue;
+    for (std::string_view type : kHopTypes) {
+      if (rest.substr(at, type.size()) != type) continue;
+      const std::size_t ip = at + kTypeColumn;
+      if (ip >= rest.size() || rest[ip] == ' ') continue;
+      if (rest.find_first_not_of(' ', at + type.size()) != ip) continue;
+      std::string_view prefix = rest.substr(0, at);
+      prefix.remove_suffix(prefix.size() - (prefix.find_last_not_of(' ') + 1));
+      return RouteLine{std::string(prefix), std::string(type), noneAsAbsent(rest.substr(ip))};
+    }
   }
   return std::nullopt;
 }
@@ -133,10 +119,10 @@ GatewayReport gatewayOf(const CapturedLines& lines) {
 }
 
 Finding findingOf(const CapturedLine& line) {
-  const std::size_t alert = line.text.find("**Alert**");
-  const std::size_t error = line.text.find("**Error**");
-  if (alert != std::string::npos || error != std::string::npos)
-    return alert < error ? Finding::Alert : Finding::Error;
+  std::string_view text = line.text;
+  text.remove_prefix(std::min(text.find_first_not_of(' '), text.size()));
+  if (startsWith(text, "**Alert**")) return Finding::Alert;
+  if (startsWith(text, "**Error**")) return Finding::Error;
   return line.level >= spdlog::level::err ? Finding::Error : Finding::None;
 }
 

@@ -7,10 +7,13 @@
 //
 //     "    " + prefix padded to 25 + next-hop type padded to 30 + next-hop IP ("None" if absent)
 //
-// and follows a refused one with "    ** <reason> -- skipped".  Prefixes and hop types hold no
-// blank, so the columns split at blanks, except when a prefix fills its 25 columns (a long
-// IPv6 network or service tag): then it touches the hop type, which is told apart by the fixed
-// set of Azure's next-hop types.
+// and follows a refused one with "    ** <reason> -- skipped".  The hop type is one of the
+// fixed set of Azure's next-hop types and stands at column 25, or right after a prefix that
+// fills its 25 columns (a long IPv6 network or service tag); the columns are found from it, so
+// a prefix from outside that holds blanks (or escaped control characters) is still read whole.
+//
+// The lines are read as the log file shows them (log_capture.hpp): a prefix holding a line
+// feed reads back as "...\n...", as in kx.log.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,8 +61,10 @@ GatewayReport gatewayOf(const CapturedLines& lines);
 
 enum class Finding { None, Alert, Error };
 
-/// Alert for a line marked "**Alert**", Error for one marked "**Error**" (the first marker
-/// wins) or, unmarked, logged at error or above; None otherwise.
+/// Alert for a line that starts with "**Alert**", Error for one that starts with "**Error**"
+/// (leading blanks aside) or, unmarked, logged at error or above; None otherwise.  A marker
+/// further on belongs to a text the line quotes (a name from Azure may hold one), not to the
+/// line.
 Finding findingOf(const CapturedLine& line);
 
 }  // namespace kxdiscover

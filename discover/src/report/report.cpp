@@ -3,6 +3,7 @@
 #include <ctime>
 #include <string_view>
 
+#include "collab/secret_registry.hpp"
 #include "collab/text_compare.hpp"
 
 namespace kxdiscover {
@@ -185,6 +186,27 @@ Json outputsOf(const RunOutputs& o) {
               {"terraform", o.terraformFiles},
               {"report", orNull(o.report)},
               {"cassette", orNull(o.cassette)}};
+}
+
+void redactSecrets(Json& report) {
+  const collab::SecretRegistry& secrets = collab::SecretRegistry::instance();
+  if (report.is_string()) {
+    secrets.redactInPlace(report.get_ref<std::string&>());
+  } else if (report.is_array()) {
+    for (Json& item : report) redactSecrets(item);
+  } else if (report.is_object()) {
+    bool renamed = false;
+    for (auto& [key, value] : report.items()) {
+      std::string name = key;
+      renamed |= secrets.redactInPlace(name);
+      redactSecrets(value);
+    }
+    if (!renamed) return;
+    // Member names are keys: the object is rebuilt, in the same order, under the new names.
+    Json redacted = Json::object();
+    for (auto& [key, value] : report.items()) redacted[secrets.redact(key)] = std::move(value);
+    report = std::move(redacted);
+  }
 }
 
 }  // namespace kxdiscover

@@ -75,4 +75,8 @@ Json findingsOf(const CapturedLines& lines, Finding which);
 Json figuresOf(const RunFigures& figures);
 Json outputsOf(const RunOutputs& outputs);
 
+/// Replaces every secret and token the process knows (collab::SecretRegistry) in every text
+/// and member name of `report`: a failure message may quote what a server echoed.
+void redactSecrets(Json& report);
+
 }  // namespace kxdiscover

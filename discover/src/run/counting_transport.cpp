@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace kxdiscover {
@@ -105,6 +106,19 @@ std::unique_ptr<az::PendingSend> CountingTransport::start(const az::HttpRequest&
   return std::make_unique<CountedSend>(
       std::move(inner), [this, request = anonymous ? request : az::HttpRequest{},
                          anonymous](bool failed) { settle(request, anonymous, failed); });
+}
+
+void CountingTransport::wait(std::chrono::milliseconds delay) {
+  // A signal ends a sleep early only on the thread it reaches, so the flag is asked often.
+  constexpr auto kSlice = std::chrono::milliseconds(50);
+  const auto end = std::chrono::steady_clock::now() + delay;
+  for (;;) {
+    if (stop_ && stop_())
+      throw az::TransportError("WAIT", "", "interrupted by the operator during a wait", false);
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) return;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSlice, end - now));
+  }
 }
 
 std::size_t CountingTransport::requests() const {

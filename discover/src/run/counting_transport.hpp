@@ -1,6 +1,7 @@
 #pragma once
-// The run's transport: counts the requests sent to Azure and the retries among them, and
-// refuses to send anything once the operator asked the run to stop.
+// The run's transport: counts the requests sent to Azure and the retries among them, refuses
+// to send anything once the operator asked the run to stop, and ends the client layer's waits
+// (before a retry, before a paced read) as soon as the operator asks.
 //
 // Retries are recognised from the requests themselves rather than from log lines: the ARM
 // pipeline keeps one x-ms-client-request-id across every attempt of a logical call (its
@@ -32,6 +33,9 @@ class CountingTransport final : public collab::azure::Transport {
   std::unique_ptr<collab::azure::PendingSend> start(
       const collab::azure::HttpRequest& request) override;
   bool offline() const noexcept override { return inner_->offline(); }
+  /// Sleeps `delay` in short slices, asking `stop` before each; when it answers true the wait
+  /// ends with a non-retryable TransportError ("interrupted").
+  void wait(std::chrono::milliseconds delay) override;
 
   /// Requests handed to the inner transport, retries included.
   std::size_t requests() const;

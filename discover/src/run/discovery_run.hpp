@@ -102,6 +102,10 @@ class DiscoveryRun {
   void skipSubscription(const collab::Json& account);
   std::string writeTerraform(const collab::Json& account, const std::string& subscriptionId,
                              const std::string& vnetName, const std::string& hcl);
+  /// Where the VNet's Terraform file goes.
+  /// @throws collab::InvalidValueError when a name would lead it out of its folder.
+  std::string terraformPath(const collab::Json& account, const std::string& subscriptionId,
+                            const std::string& vnetName) const;
 
   /// Enters a step: progress, and the name a failure is reported under.
   void enter(std::string_view step);
@@ -128,6 +132,10 @@ class DiscoveryRun {
   bool interrupted_ = false;
   RunFigures figures_;
   std::vector<std::string> terraformFiles_;
+  /// In a worker process: Terraform files are left staged (atomic_file.hpp) for the parent to
+  /// put in place once it accepts the worker's result; those staged so.
+  bool stageTerraform_ = false;
+  std::vector<std::string> stagedTerraform_;
   collab::Json subscriptions_ = collab::Json::array();
   collab::Json failures_ = collab::Json::array();
   std::vector<std::string> workerCassettes_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "collab/log.hpp"
+#include "collab/log_text.hpp"
 
 namespace kxdiscover {
 
@@ -21,9 +22,10 @@ class LineCapture::Sink final : public spdlog::sinks::base_sink<std::mutex> {
  protected:
   void sink_it_(const spdlog::details::log_msg& msg) override {
     if (!target_) return;
-    target_->push_back(CapturedLine{std::string(msg.logger_name.data(), msg.logger_name.size()),
-                                    msg.level,
-                                    std::string(msg.payload.data(), msg.payload.size())});
+    // The text as the log file shows it, so the report lists and counts the same lines.
+    target_->push_back(CapturedLine{
+        std::string(msg.logger_name.data(), msg.logger_name.size()), msg.level,
+        collab::safeLogText(std::string_view(msg.payload.data(), msg.payload.size()))});
   }
   void flush_() override {}
 

@@ -4,7 +4,7 @@
 // The operations report refused routes, gateways and findings only as log lines; the run
 // attaches one more sink to the loggers for its whole length and points it, step by step, at
 // the list of the subscription or VNet under way.  The lines reach the log files exactly as
-// before: the capture only reads them.
+// before: the capture only reads them, and keeps each one as the log file shows it.
 #include <spdlog/common.h>
 
 #include <memory>
@@ -17,7 +17,8 @@ namespace kxdiscover {
 struct CapturedLine {
   std::string logger;
   spdlog::level::level_enum level = spdlog::level::info;
-  /// The message as logged, without the log file's prefix.
+  /// The message as the log file shows it (secrets redacted, control characters escaped:
+  /// collab::safeLogText), without the log file's prefix.
   std::string text;
 };
 

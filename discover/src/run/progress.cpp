@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "collab/log_text.hpp"
+
 namespace kxdiscover {
 
 namespace {
@@ -43,7 +45,7 @@ std::string Progress::where(bool brief) const {
 void Progress::subscription(std::size_t index, std::size_t count, const std::string& id) {
   std::lock_guard lock(mutex_);
   subscriptionCount_ = fmt::format("{}/{}", index, count);
-  subscriptionId_ = id;
+  subscriptionId_ = collab::safeLogText(id);
   vnet_.clear();
   step_.clear();
   draw(true);
@@ -51,7 +53,7 @@ void Progress::subscription(std::size_t index, std::size_t count, const std::str
 
 void Progress::vnet(std::size_t index, std::size_t count, const std::string& name) {
   std::lock_guard lock(mutex_);
-  vnet_ = fmt::format("VNet {}/{} {}", index, count, name);
+  vnet_ = fmt::format("VNet {}/{} {}", index, count, collab::safeLogText(name));
   step_.clear();
   draw(true);
 }
@@ -83,7 +85,7 @@ void Progress::problem(std::string_view line) {
   if (relay_.problem) return relay_.problem(line);
   std::lock_guard lock(mutex_);
   clearLine();
-  out_ << "kx-discover: " << line << '\n' << std::flush;
+  out_ << "kx-discover: " << collab::safeLogText(line) << '\n' << std::flush;
   draw(true);
 }
 

@@ -6,7 +6,9 @@
 //  - Lines (stderr is a file or pipe, as in CI): one plain line per step.
 //  - Quiet (--quiet): nothing.
 // Problems (a failed VNet, a VNet not found) are printed in every mode; on a terminal the live
-// line is cleared first and drawn again below them.
+// line is cleared first and drawn again below them.  Names and problem texts are shown as the
+// log shows them (collab::safeLogText): secrets redacted, control characters escaped, so
+// nothing from Azure can move the cursor, recolour the terminal or forge a line.
 #include <chrono>
 #include <cstddef>
 #include <functional>

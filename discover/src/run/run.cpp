@@ -2,7 +2,6 @@
 // subscriptions (subscription_run.cpp), then the cassette, the report and the summary.
 #include "run/run.hpp"
 
-#include <spdlog/sinks/ostream_sink.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include "basekit/common.hpp"
 #include "collab/config.hpp"
 #include "collab/log.hpp"
+#include "collab/log_text.hpp"
 #include "collab/logconf.hpp"
 #include "collab/text_form.hpp"
 #include "common/atomic_file.hpp"
@@ -19,6 +19,8 @@
 #include "html/html_report.hpp"
 #include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
+#include "run/problem_sink.hpp"
+#include "run/run_files.hpp"
 #include "run/summary.hpp"
 #include "run/worker_pool.hpp"
 
@@ -34,9 +36,7 @@ namespace {
 class EchoErrors {
  public:
   EchoErrors(const std::string& logger, std::ostream& err)
-      : logger_(collab::getLogger(logger)),
-        sink_(std::make_shared<spdlog::sinks::ostream_sink_mt>(err, /*force_flush=*/true)) {
-    sink_->set_pattern("kx-discover: %v");
+      : logger_(collab::getLogger(logger)), sink_(std::make_shared<ProblemSink>(err)) {
     sink_->set_level(spdlog::level::err);
     logger_->sinks().push_back(sink_);
   }
@@ -56,16 +56,18 @@ std::string handlerFile(const collab::logconf& conf, const char* handler) {
   return conf.logging_config["handlers"][handler]["filename"].get<std::string>();
 }
 
-// Points the log files at the configured folder and adds the run's own logger to both files.
-RunOutputs openLogs(const Json& data) {
+// Points the log files at the configured folder and adds the run's own logger to both files;
+// the files are checked against the run's other files before they are opened.
+RunOutputs openLogs(const Json& data, OutputPaths& files) {
   collab::logconf& conf = Common::intLogLocationMgmtVnetCidr(data);
   conf.logging_config["loggers"][kRunLogger] = {
       {"level", "info"},
       {"handlers", Json::array({collab::logconf::MAIN_HANDLER, collab::logconf::ALERT_HANDLER})}};
-  conf.apply();
   RunOutputs outputs;
   outputs.mainLog = handlerFile(conf, collab::logconf::MAIN_HANDLER);
   outputs.alertLog = handlerFile(conf, collab::logconf::ALERT_HANDLER);
+  addLogFiles(files, outputs);
+  conf.apply();
   return outputs;
 }
 
@@ -75,15 +77,17 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   const auto startedAt = std::chrono::system_clock::now();
   const auto start = Progress::Clock::now();
   auto fail = [&](int status, const std::string& message) {
-    err << "kx-discover: " << message << std::endl;
+    err << "kx-discover: " << collab::safeLogText(message) << std::endl;
     return status;
   };
 
   InterruptGuard interruptGuard;
   Progress progress(Progress::modeFor(options.quiet, STDERR_FILENO), err, start);
   std::optional<AzureSession> session;
+  OutputPaths files;
   try {
     checkRunOptions(options);
+    files = commandLineFiles(options);
     session.emplace(options, [&progress](std::size_t n) { progress.requests(n); });
   } catch (const UsageError& e) {
     return fail(kExitUsage, e.what());
@@ -125,8 +129,10 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   } catch (const UsageError& e) {
     return fail(kExitUsage, e.what());
   }
+  if (const auto problem = terraformNameProblem(data, accounts))
+    return fail(kExitConfiguration, *problem);
   try {
-    outputs = openLogs(data);
+    outputs = openLogs(data, files);
   } catch (const std::exception& e) {
     return fail(kExitConfiguration, std::string("cannot open the log files: ") + e.what());
   }
@@ -167,14 +173,6 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
     run.runAll(accounts);
   }
   progress.finish();
-  const int signal = stopSignal() ? stopSignal() : run.workerStopSignal();
-  if (run.interrupted()) {
-    collab::getLogger(kRunLogger)
-        ->warn(
-            "**Alert** run interrupted (signal {}): the subscriptions and VNets not reached "
-            "were not discovered",
-            signal);
-  }
   bool failed = run.failed();
 
   try {
@@ -189,6 +187,21 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   // The shared folder goes now; a second stop signal from here on ends the run at once.
   const bool workers = pool.has_value();
   pool.reset();
+  // A signal after the last request still counts (interrupt.hpp): the report and the page are
+  // made from here on as the run stands now.  (A stop the pool held back is delivered above.)
+  const int signal = stopSignal() ? stopSignal() : run.workerStopSignal();
+  const bool interrupted = run.interrupted() || stopRequested();
+  if (interrupted) {
+    collab::getLogger(kRunLogger)
+        ->warn("**Alert** run interrupted (signal {}){}", signal,
+               run.interrupted() ? ": the subscriptions and VNets not reached were not discovered"
+                                 : " after its last request: everything taken was discovered");
+  }
+  // The logs take no more lines from the run: a log that lost one fails the run.
+  for (const auto& lost : collab::logconf::writeFailures()) {
+    progress.problem("the log " + lost.path + " could not be written in full: " + lost.reason);
+    failed = true;
+  }
   if (options.record) outputs.cassette = *options.record;
   outputs.terraformFiles = run.terraformFiles();
   if (options.json) outputs.report = *options.json;
@@ -203,7 +216,6 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
   }
   figures.seconds = std::chrono::duration<double>(Progress::Clock::now() - start).count();
 
-  const bool interrupted = run.interrupted();
   std::string status = interrupted ? "interrupted" : failed ? "failed" : "completed";
   if (options.json || options.html) {
     Json report{{"schema", kReportSchema},
@@ -218,6 +230,8 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
                 {"outputs", outputsOf(outputs)},
                 {"subscriptions", run.subscriptionsReport()},
                 {"failures", run.failuresReport()}};
+    // A failure message may quote what a server echoed back.
+    redactSecrets(report);
     auto write = [&](const std::string& path, const char* what, auto&& content) {
       try {
         writeFileAtomically(path, content());
@@ -238,9 +252,12 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
         return renderHtmlReport(report, page);
       });
   }
+  // A signal while the outputs were written ends the run as interrupted all the same.
+  if (stopRequested()) status = "interrupted";
   if (!options.quiet)
     out << summaryText(status == "failed" ? "completed with failures" : status, figures, outputs)
         << std::flush;
+  if (stopRequested()) return kExitSignalBase + stopSignal();
   if (interrupted) return kExitSignalBase + signal;
   return failed ? kExitFailures : kExitCompleted;
 }

@@ -195,6 +195,8 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
     keepSecretsOutOfCoreDumps();
     az::CurlTransportOptions curl;
     curl.extraCaFile = options.caFile;
+    // Ctrl-C abandons an answer still under way rather than waiting for it.
+    curl.stop = [] { return stopRequested(); };
     std::shared_ptr<az::Transport> network;
     try {
       network = std::make_shared<az::CurlTransport>(curl);
@@ -203,6 +205,7 @@ AzureSession::AzureSession(const RunOptions& options, std::function<void(std::si
     }
     if (options.record) {
       recorder_ = std::make_shared<az::RecordingTransport>(network, *options.record);
+      recordPath_ = *options.record;
       inner = recorder_;
     } else {
       inner = network;
@@ -223,7 +226,8 @@ AzureSession::~AzureSession() {
 }
 
 void AzureSession::saveCassette() {
-  if (recorder_) recorder_->save();
+  if (recorder_)
+    recorder_->save([&](std::string_view text) { writeFileAtomically(recordPath_, text); });
 }
 
 void writeCassetteOfParts(const std::vector<std::string>& parts, const std::string& path) {

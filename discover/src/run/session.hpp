@@ -54,7 +54,8 @@ class AzureSession {
   std::shared_ptr<collab::azure::ReplayTransport> replayed() const { return replayed_; }
   std::size_t requests() const { return counter_->requests(); }
   std::size_t retries() const { return counter_->retries(); }
-  /// Writes the cassette when recording; does nothing otherwise.
+  /// Writes the cassette (as every output of the command: atomic_file.hpp) when recording;
+  /// does nothing otherwise.
   /// @throws std::runtime_error when the file cannot be written.
   void saveCassette();
 
@@ -103,6 +104,7 @@ class AzureSession {
   /// One token source per azure_cred entry, by entry name.
   std::map<std::string, SignIn> credentials_;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
+  std::string recordPath_;
   std::shared_ptr<CountingTransport> counter_;
 };
 

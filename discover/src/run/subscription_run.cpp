@@ -9,14 +9,17 @@
 #include "collab/azure/management_clients.hpp"
 #include "collab/errors.hpp"
 #include "collab/log.hpp"
+#include "collab/log_text.hpp"
 #include "collab/text_compare.hpp"
 #include "collab/text_form.hpp"
 #include "common/atomic_file.hpp"
+#include "common/file_names.hpp"
 #include "netscout/net_scout.hpp"
 #include "report/log_reading.hpp"
 #include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
 #include "run/learned_routes.hpp"
+#include "run/run_files.hpp"
 
 namespace kxdiscover {
 
@@ -422,20 +425,40 @@ void DiscoveryRun::vnetSteps(const Json& account, const az::AzureCredential& cre
   figures_.routesRefused += refused.size();
 }
 
-std::string DiscoveryRun::writeTerraform(const Json& account, const std::string& subscriptionId,
-                                         const std::string& vnetName, const std::string& hcl) {
-  // Azure VNet names hold letters, digits, "_", "." and "-" only; anything else in a file name
+std::string DiscoveryRun::terraformPath(const Json& account, const std::string& subscriptionId,
+                                        const std::string& vnetName) const {
+  // The configured names were checked before the run (run_files.hpp); these come from Azure
+  // (or a replay) and from the subscription record, and are checked again where they are used.
+  // Azure VNet names hold letters, digits, "_", "." and "-" only: anything else in a file name
   // would be a fault somewhere upstream, not a name to write to.
-  if (vnetName.empty() || vnetName == "." || vnetName == ".." ||
-      vnetName.find('/') != std::string::npos)
-    throw collab::InvalidValueError("VNet name '" + vnetName + "' cannot name a file");
+  if (auto problem = fileNameProblem(vnetName, 255 - kTerraformExtension.size()))
+    throw collab::InvalidValueError("VNet name '" + collab::escapeControls(vnetName) +
+                                    "' cannot name a file: " + *problem);
   const std::optional<Json> record =
       Common::getSubscription(subscriptionMap_, subscriptionId, account);
   if (!record) throw collab::MissingKeyError(subscriptionId, "subscription map");
+  const std::string folder = Common::getTargetLocation(*record, data_);
+  // getTargetLocation joins terraform_output, "/" and one name: that name must stay one
+  // component inside terraform_output.
+  const std::string root = collab::textForm(data_.at("terraform").at("terraform_output")) + "/";
+  const std::string name = folder.substr(std::min(root.size(), folder.size()));
+  if (!folder.starts_with(root) || fileNameProblem(name))
+    throw collab::InvalidValueError(
+        "the Terraform folder '" + collab::escapeControls(folder) + "' is not one folder inside '" +
+        collab::escapeControls(root) +
+        "': " + fileNameProblem(name).value_or("it does not start with it"));
   // A variable-definitions file per VNet: "route_tables = {...}" is the value of the spoke
   // module's route_tables variable, given to Terraform with -var-file.
-  const std::string path = Common::getTargetLocation(*record, data_) + "/" + vnetName + ".tfvars";
-  writeFileAtomically(path, hcl);
+  return folder + "/" + vnetName + std::string(kTerraformExtension);
+}
+
+std::string DiscoveryRun::writeTerraform(const Json& account, const std::string& subscriptionId,
+                                         const std::string& vnetName, const std::string& hcl) {
+  const std::string path = terraformPath(account, subscriptionId, vnetName);
+  if (!stageTerraform_)
+    writeFileAtomically(path, hcl);
+  else if (writeFileStaged(path, hcl))
+    stagedTerraform_.push_back(path);
   terraformFiles_.push_back(path);
   return path;
 }

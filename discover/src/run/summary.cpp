@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <set>
 
+#include "collab/log_text.hpp"
+
 namespace kxdiscover {
 
 namespace {
@@ -37,7 +39,7 @@ std::string durationText(double seconds) {
 std::string summaryText(std::string_view status, const RunFigures& f, const RunOutputs& o) {
   std::string out;
   auto line = [&](std::string_view label, const std::string& value) {
-    out += fmt::format("  {:<16}{}\n", label, value);
+    out += fmt::format("  {:<16}{}\n", label, collab::escapeControls(value));
   };
   out += fmt::format("kx-discover: discovery {}\n", status);
   std::string subscriptions = std::to_string(f.subscriptions);

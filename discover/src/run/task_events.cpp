@@ -8,7 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "collab/secret_registry.hpp"
 #include "common/atomic_file.hpp"
+#include "report/report.hpp"
 
 namespace kxdiscover {
 
@@ -69,7 +71,8 @@ void TaskEventWriter::append(const TaskEvent& event) {
 void TaskEventWriter::line(std::string_view logger, spdlog::level::level_enum level,
                            std::chrono::system_clock::time_point time, std::string_view text) {
   append(TaskEvent{TaskEvent::Kind::Line, std::string(logger), level,
-                   nanoseconds<std::chrono::system_clock>(time), std::string(text)});
+                   nanoseconds<std::chrono::system_clock>(time),
+                   collab::SecretRegistry::instance().redact(text)});
 }
 
 void TaskEventWriter::step(std::string_view name, std::chrono::steady_clock::time_point time) {
@@ -81,7 +84,11 @@ void TaskEventWriter::step(std::string_view name, std::chrono::steady_clock::tim
 }
 
 void TaskEventWriter::problem(std::string_view text) {
-  append(TaskEvent{TaskEvent::Kind::Problem, {}, spdlog::level::info, 0, std::string(text)});
+  append(TaskEvent{TaskEvent::Kind::Problem,
+                   {},
+                   spdlog::level::info,
+                   0,
+                   collab::SecretRegistry::instance().redact(text)});
 }
 
 TaskEventReader::TaskEventReader(const std::string& path) : in_(path, std::ios::binary) {}
@@ -114,7 +121,9 @@ void EventSink::sink_it_(const spdlog::details::log_msg& msg) {
 }
 
 void writeTaskResult(const std::string& path, const Json& result) {
-  const std::vector<std::uint8_t> bytes = Json::to_cbor(result);
+  Json redacted = result;
+  redactSecrets(redacted);
+  const std::vector<std::uint8_t> bytes = Json::to_cbor(redacted);
   writeFileAtomically(path,
                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }

@@ -3,10 +3,12 @@
 // task (a subscription's steps, or one VNet) in the order they happened, and the task's result.
 //
 // Events are log lines (logger, level, time, the message exactly as logged), progress steps and
-// problem lines.  Each is appended to the task's event file with one write as it happens, so a
-// worker that dies leaves every event before its death; the parent replays them, in the
-// configured order of the tasks, through its own loggers and progress.  Records are
-// length-prefixed bytes, never re-encoded: a message holding control characters or bytes that
+// problem lines.  The secrets and tokens the worker obtained, which the parent never sees, are
+// redacted from every line, problem and result before it leaves the worker (the parent then
+// escapes the lines once, as it writes them).  Each is appended to the task's event file with one
+// write as it happens, so a worker that dies leaves every event before its death; the parent
+// replays them, in the configured order of the tasks, through its own loggers and progress. Records
+// are length-prefixed bytes, never re-encoded: a message holding control characters or bytes that
 // are not UTF-8 reaches the log files exactly as a single process would have written it.
 //
 // The result is a JSON value written as CBOR (text kept byte for byte) to a file of its own,

@@ -59,7 +59,7 @@ WorkerPool::WorkerPool(unsigned jobs) : jobs_(std::max(jobs, 1u)), folder_(makeF
 
 WorkerPool::~WorkerPool() {
   for (const Worker& worker : workers_) {
-    ::kill(worker.pid, SIGKILL);
+    ::kill(worker.pid, kEndWorkerSignal);
     ::waitpid(worker.pid, nullptr, 0);
     ::close(worker.exitPipe);
   }
@@ -70,7 +70,7 @@ WorkerPool::~WorkerPool() {
   ::sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
-void WorkerPool::start(std::size_t task, const std::function<int()>& body) {
+pid_t WorkerPool::start(std::size_t task, const std::function<int()>& body) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0)
     throw std::runtime_error(std::string("cannot start a worker: ") + std::strerror(errno));
@@ -87,7 +87,7 @@ void WorkerPool::start(std::size_t task, const std::function<int()>& body) {
     ::close(ends[0]);
     ::close(signalFd_);
     for (const Worker& other : workers_) ::close(other.exitPipe);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::prctl(PR_SET_PDEATHSIG, kEndWorkerSignal);
     if (::getppid() != parent) ::_exit(kWorkerThrew);  // the parent died before the tie held
     installWorkerStopHandlers();
     const sigset_t stops = stopSignals();
@@ -103,6 +103,7 @@ void WorkerPool::start(std::size_t task, const std::function<int()>& body) {
   }
   ::close(ends[1]);
   workers_.push_back(Worker{pid, ends[0], task});
+  return pid;
 }
 
 WorkerPool::Ended WorkerPool::reap(const Worker& worker) {
@@ -118,9 +119,11 @@ WorkerPool::Ended WorkerPool::reap(const Worker& worker) {
 }
 
 void WorkerPool::dieOf(int signal) {
-  for (const Worker& worker : workers_) ::kill(worker.pid, SIGKILL);
+  // Each worker removes its temporary file (a Terraform file under way) before it dies.
+  for (const Worker& worker : workers_) ::kill(worker.pid, kEndWorkerSignal);
   for (const Worker& worker : workers_) reap(worker);
   workers_.clear();
+  if (beforeDying_) beforeDying_();
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
   std::signal(signal, SIG_DFL);

@@ -9,8 +9,9 @@
 // Signals: SIGINT and SIGTERM are held back in the parent while the pool lives and read in
 // `wait()`.  The first one asks the run to stop (as the interrupt guard does) and is passed on
 // to every running worker, which finishes the request under way and ends its task as
-// interrupted; no further worker is started.  A second one kills the workers, removes the
-// shared folder and ends the parent with that signal at once.
+// interrupted; no further worker is started.  A second one ends the workers at once (each
+// removes its temporary file first: kEndWorkerSignal, interrupt.hpp), removes the shared
+// folder and ends the parent with that signal at once.
 //
 // The shared folder (mkdtemp under $TMPDIR) holds what the workers leave for the parent and
 // the state the processes of the run share; it is removed when the pool ends, however it ends.
@@ -51,8 +52,13 @@ class WorkerPool {
 
   /// Forks a worker for `task` that runs `body` and exits with what it returns (or 70 when it
   /// throws).  `body` runs with the worker's stop handlers installed and signals let through.
+  /// Answers the worker's process id.
   /// @throws std::runtime_error when the process cannot be made.
-  void start(std::size_t task, const std::function<int()>& body);
+  pid_t start(std::size_t task, const std::function<int()>& body);
+
+  /// What the parent does on a second signal once its workers are gone, before it dies: remove
+  /// what the workers left outside the shared folder (their staged files).  Must not throw.
+  void beforeDying(std::function<void()> cleanup) { beforeDying_ = std::move(cleanup); }
 
   /// Waits until at least one worker ended or a stop signal arrived, and answers the workers
   /// that ended (none after a signal alone).  Answers at once when no worker runs.
@@ -76,6 +82,7 @@ class WorkerPool {
   sigset_t previousMask_{};
   int signalFd_ = -1;
   bool stopping_ = false;
+  std::function<void()> beforeDying_;
 };
 
 }  // namespace kxdiscover

@@ -11,6 +11,10 @@
 // outputs are those of a run in one process, line for line.  A worker that dies fails its task
 // with the step it was in; a stop signal is passed on to every worker and no further one is
 // started, and whatever the workers finished is still reported.
+//
+// A worker leaves its VNet's Terraform file staged beside its place (atomic_file.hpp): the
+// parent puts it in place when it accepts the worker's result, and removes it when the worker
+// died or failed, so that no file stands for a VNet the run reports failed.
 #include <string.h>
 
 #include <algorithm>
@@ -21,6 +25,7 @@
 #include "basekit/common.hpp"
 #include "collab/log.hpp"
 #include "collab/text_form.hpp"
+#include "common/atomic_file.hpp"
 #include "run/discovery_run.hpp"
 #include "run/interrupt.hpp"
 #include "run/task_events.hpp"
@@ -55,6 +60,9 @@ class DiscoveryRun::Workers {
   Workers(DiscoveryRun& run, WorkerPool& pool, const RunOptions& workerOptions,
           const std::vector<const Json*>& accounts)
       : run_(run), pool_(pool), options_(workerOptions), accounts_(accounts) {}
+  ~Workers() { pool_.beforeDying(nullptr); }
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
 
   void runAll();
 
@@ -67,6 +75,8 @@ class DiscoveryRun::Workers {
     /// A VNet task's VNet, as the subscription's task listed it.
     Json vnet;
     State state = State::Pending;
+    /// Its worker, once started.
+    pid_t pid = 0;
     WorkerPool::Ended ended;
     /// Why the worker could not be started.
     std::string startError;
@@ -97,6 +107,11 @@ class DiscoveryRun::Workers {
   void runVnet(std::size_t a, std::size_t task, Json& report, bool& cutShort);
   /// Adds the task's part of the cassette, when it recorded one, to the run's.
   void noteCassette(std::size_t task);
+  /// Puts the Terraform file the VNet task's worker staged in place; false (and `failure`
+  /// says why) when it cannot be.
+  bool placeTerraform(std::size_t task, const Json& result, StepFailure& failure);
+  /// Removes what the VNet task's worker staged, or began to, for its Terraform file.
+  void discardTerraform(std::size_t task) noexcept;
 
   DiscoveryRun& run_;
   WorkerPool& pool_;
@@ -129,7 +144,7 @@ void DiscoveryRun::Workers::dispatch() {
     Task& task = tasks_[*next];
     task.state = State::Running;
     try {
-      pool_.start(*next, [this, i = *next] { return work(i); });
+      task.pid = pool_.start(*next, [this, i = *next] { return work(i); });
     } catch (const std::exception& e) {
       task.state = State::Ended;
       task.startError = e.what();
@@ -190,6 +205,7 @@ int DiscoveryRun::Workers::work(std::size_t index) {
     session.adoptSignIns(run_.session_);
     DiscoveryRun worker(options, run_.data_, run_.subscriptionMap_, session, run_.progress_,
                         run_.capture_);
+    worker.stageTerraform_ = true;
     result = task.place == 0 ? subscriptionWork(worker, task) : vnetWork(worker, task);
     result["requests"] = session.requests();
     result["retries"] = session.retries();
@@ -249,11 +265,9 @@ Json DiscoveryRun::Workers::vnetWork(DiscoveryRun& worker, const Task& task) {
   }
   Json figures = Json::array();
   for (auto field : kVnetFigures) figures.push_back(worker.figures_.*field);
-  return Json{{"report", std::move(report)},
-              {"figures", std::move(figures)},
-              {"failures", worker.failures_},
-              {"terraform", worker.terraformFiles_},
-              {"interrupted", worker.interrupted_}};
+  return Json{{"report", std::move(report)},       {"figures", std::move(figures)},
+              {"failures", worker.failures_},      {"terraform", worker.terraformFiles_},
+              {"staged", worker.stagedTerraform_}, {"interrupted", worker.interrupted_}};
 }
 
 std::string DiscoveryRun::Workers::replay(std::size_t task) {
@@ -322,11 +336,15 @@ void DiscoveryRun::Workers::tally(const Json& result) {
 }
 
 void DiscoveryRun::Workers::runAll() {
+  // A second signal ends the parent at once: the files its workers staged go with it.
+  pool_.beforeDying([this] {
+    for (std::size_t i = 0; i < tasks_.size(); ++i) discardTerraform(i);
+  });
   subscriptionResult_.resize(accounts_.size());
   vnetTasks_.resize(accounts_.size());
   for (std::size_t a = 0; a < accounts_.size(); ++a) {
     subscriptionTask_.push_back(tasks_.size());
-    tasks_.push_back(Task{a, 0, Json(), State::Pending, {}, {}});
+    tasks_.push_back(Task{a, 0, Json(), State::Pending, 0, {}, {}});
   }
   for (std::size_t a = 0; a < accounts_.size(); ++a) runSubscription(a);
 }
@@ -399,7 +417,9 @@ void DiscoveryRun::Workers::runVnet(std::size_t a, std::size_t task, Json& repor
   {
     CaptureScope scope(run_.capture_, lines);
     result = resultOf(task, replay(task), failure);
+    if (result && !placeTerraform(task, *result, failure)) result.reset();
     if (!result) {
+      discardTerraform(task);
       // Its lines up to the end are in the logs; the failure is filed as the VNet's own.
       const az::VirtualNetwork vnet = vnetFromJson(tasks_[task].vnet);
       Json vnetReport = vnetReportStart(vnet);
@@ -422,6 +442,32 @@ void DiscoveryRun::Workers::runVnet(std::size_t a, std::size_t task, Json& repor
     run_.terraformFiles_.push_back(path.get<std::string>());
   report["vnets"].push_back(std::move((*result)["report"]));
   tasks_[task].vnet = Json();
+}
+
+bool DiscoveryRun::Workers::placeTerraform(std::size_t task, const Json& result,
+                                           StepFailure& failure) {
+  try {
+    for (const Json& path : result.value("staged", Json::array()))
+      placeStaged(path.get<std::string>(), tasks_[task].pid);
+    return true;
+  } catch (const std::exception& e) {
+    failure.step = "terraform";
+    failure.message = e.what();
+    return false;
+  }
+}
+
+void DiscoveryRun::Workers::discardTerraform(std::size_t task) noexcept {
+  const Task& t = tasks_[task];
+  // A VNet task whose result was taken has no VNet left (runVnet).
+  if (t.place == 0 || t.pid == 0 || t.vnet.is_null()) return;
+  try {
+    const Json& account = *accounts_[t.account];
+    discardStaged(run_.terraformPath(account, idOf(account), t.vnet.at("name").get<std::string>()),
+                  t.pid);
+  } catch (...) {
+    // A name that cannot name a file: nothing was written for it.
+  }
 }
 
 void DiscoveryRun::Workers::noteCassette(std::size_t task) {

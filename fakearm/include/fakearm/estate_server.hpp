@@ -83,7 +83,7 @@ struct Fault {
   enum class Action {
     Fail,   ///< answer `status` with an ARM error body of `code`
     Drop,   ///< close the connection without answering
-    Delay,  ///< wait `delay`, then answer as usual
+    Delay,  ///< wait `delay` (or until the server stops), then answer as usual
     /// Answer as usual but close the connection half-way through the body (the headers
     /// promise the whole of it).
     Truncate,
@@ -104,6 +104,10 @@ struct Fault {
   std::string code = "InternalServerError";
   /// Sent as `Retry-After` with a failure, when set.
   std::optional<int> retryAfterSeconds;
+  /// With `Fail`: the error message also quotes the request's Authorization header and body,
+  /// as a careless server or proxy might (so a test can check that no output of the client
+  /// repeats a token or secret).
+  bool echoRequest = false;
   std::chrono::milliseconds delay{0};
 };
 
@@ -189,6 +193,8 @@ class EstateServer {
 
   /// Every request so far, in the order answered (empty unless `keepRequestLog`).
   std::vector<RequestRecord> requestLog() const;
+  /// Requests held by a `Delay` fault right now (arrived, not yet answered).
+  std::size_t delayedNow() const;
   /// Requests of `operation` answered (or dropped) so far.
   std::size_t operationCount(std::string_view operation) const;
   std::map<std::string, std::size_t> operationCounts() const;

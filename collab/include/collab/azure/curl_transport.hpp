@@ -26,6 +26,7 @@
 // DNS cache and TLS session cache.  The pool is created on first use and released at process
 // exit; it caches connections only, never any Azure object, token or client.
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,10 @@ struct CurlTransportOptions {
   /// Allows plain http to `kInstanceMetadataHost`, for requests without an Authorization
   /// header, sent directly (never through a proxy).
   bool instanceMetadata = false;
+  /// Asked while a transfer waits for the network (at least every 100 ms when set): true
+  /// abandons the transfer, which then fails with a `TransportError` that is not retryable.
+  /// The run sets it so that Ctrl-C cuts a slow answer short.
+  std::function<bool()> stop;
 };
 
 class COLLAB_EXPORT CurlTransport final : public Transport {

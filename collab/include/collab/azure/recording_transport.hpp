@@ -17,6 +17,7 @@
 // redacted; and every secret or token value seen in any of those places (the bearer token of
 // every Authorization header included, however it was obtained) is also scrubbed from all
 // other recorded text, raw or percent-encoded.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -48,6 +49,10 @@ class COLLAB_EXPORT RecordingTransport final : public Transport {
   /// Writes the cassette file (replacing it).
   /// @throws std::runtime_error when the file cannot be written.
   void save();
+  /// Hands the cassette's text to `write`, which puts it where it belongs (the command writes
+  /// its outputs through one writer of its own), and then counts it as saved.
+  /// @throws whatever `write` throws; the cassette then still counts as unsaved.
+  void save(const std::function<void(std::string_view text)>& write);
   /// The cassette as it would be written.
   Json cassette() const;
 

@@ -9,6 +9,7 @@
 //
 // A request may also be started and its answer collected later (`start`, `PendingSend`), so
 // that a caller can read one list page while the next one arrives, on its own thread.
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -85,6 +86,11 @@ class COLLAB_EXPORT Transport {
   /// cannot leave it; with nothing sent there is nothing to protect, and a cassette's next
   /// links, recorded under one endpoint, may be replayed under another.
   virtual bool offline() const noexcept { return false; }
+  /// Waits `delay` before a retry or a paced request of the client layer (when the retry
+  /// options bring no sleeper of their own).  The default sleeps the calling thread.  A
+  /// transport that can be told to stop (the run's, on Ctrl-C) may end the wait early by
+  /// throwing a `TransportError` that is not retryable.
+  virtual void wait(std::chrono::milliseconds delay);
 };
 
 /// The transport clients and credentials use when none is handed to them: a `CurlTransport`
