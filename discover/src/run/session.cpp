@@ -305,9 +305,11 @@ void AzureSession::signInUpFront(const Json& subscriptionMap,
     }
   }
   az::closeIdleConnections();
+  // (Only when an entry signed in here: otherwise there is nothing new to save, and the
+  // cassette, which may be a pipe, is written once at the end.)
   // The token requests are in the cassette now; with worker processes, which record the rest
   // in parts of their own, nothing is left for this recorder to write over the joined parts.
-  if (recorder_) {
+  if (recorder_ && !done.empty()) {
     try {
       recorder_->save();
     } catch (const std::exception&) {
