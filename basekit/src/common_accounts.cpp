@@ -3,6 +3,7 @@
 #include <string>
 
 #include "basekit/common.hpp"
+#include "collab/azure/sign_in_method.hpp"
 #include "json_access.hpp"
 
 namespace basekit {
@@ -20,15 +21,51 @@ namespace {
   detail::exitProcess(1);
 }
 
-// The four credential fields shared by the corvanta record and the per-subscription ones.
-Json credentialRecord(const Json& entry) {
+// How the entry signs in: its arm_auth_method, the client secret when it names none.
+collab::azure::SignInMethod signInMethodOf(const std::string& key, const Json& entry) {
+  namespace az = collab::azure;
+  if (!has(entry, az::credential_keys::kAuthMethod)) return az::SignInMethod::ClientSecret;
+  const Json& given = entry[az::credential_keys::kAuthMethod];
+  const auto method = given.is_string() ? az::parseSignInMethod(given.get<std::string>())
+                                        : std::optional<az::SignInMethod>();
+  if (!method) {
+    std::string names;
+    for (auto name : az::signInMethodNames())
+      names += (names.empty() ? "" : ", ") + std::string(name);
+    credentialFailure("**Error** YAML azure_cred: '" + key + "' arm_auth_method - one of " + names +
+                      " expected");
+  }
+  return *method;
+}
+
+// The credential fields shared by the corvanta record and the per-subscription ones.  The four
+// of every entry come first; a key the entry's sign-in method needs must be there, one it does
+// not need is null when absent.  The keys of the other methods follow, only when given, so a
+// record of an entry that signs in with its secret is what it always was.
+Json credentialRecord(const std::string& key, const Json& entry) {
+  namespace keys = collab::azure::credential_keys;
+  const auto& needed = collab::azure::requiredCredentialKeys(signInMethodOf(key, entry));
+  auto field = [&](std::string_view name) -> Json {
+    if (std::find(needed.begin(), needed.end(), name) != needed.end()) return at(entry, name);
+    return has(entry, name) ? entry[std::string(name)] : Json();
+  };
   Json record = Json::object();
-  record["secret_env"] = at(entry, "arm_application_secret_env");
+  record["secret_env"] = field(keys::kSecretEnv);
   record["secret_data_src"] = has(entry, "arm_application_secret_data_src")
                                   ? entry["arm_application_secret_data_src"]
                                   : Json("");
-  record["app_id"] = at(entry, "arm_application_id");
-  record["dir_id"] = at(entry, "arm_directory_id");
+  record["app_id"] = field(keys::kApplicationId);
+  record["dir_id"] = field(keys::kDirectoryId);
+  const std::pair<const char*, std::string_view> others[] = {
+      {"auth_method", keys::kAuthMethod},
+      {"certificate_path", keys::kCertificatePath},
+      {"certificate_password_env", keys::kCertificatePasswordEnv},
+      {"federated_token_file", keys::kFederatedTokenFile},
+      {"managed_identity_client_id", keys::kManagedIdentityClientId}};
+  for (const auto& [name, configKey] : others) {
+    const Json value = field(configKey);
+    if (!value.is_null()) record[name] = value;
+  }
   return record;
 }
 
@@ -74,7 +111,7 @@ Json Common::getAzureSubscriptionInfo(const Json& yamlObj) {
   for (const auto& [key, val] : yamlObj["azure_cred"].items()) {
     try {
       if (key == "corvanta") {
-        Json record = credentialRecord(val);
+        Json record = credentialRecord(key, val);
         record["sub_id"] = "corvanta";
         record["apps"] = "corvanta";
         subscriptions["corvanta"] = std::move(record);
@@ -85,7 +122,7 @@ Json Common::getAzureSubscriptionInfo(const Json& yamlObj) {
         credentialFailure("**Error** YAML azure_cred: '" + key +
                           "' arm_subscription_id - list of subscription Id strings expected");
       for (const Json& id : ids) {
-        Json record = credentialRecord(val);
+        Json record = credentialRecord(key, val);
         record["sub_id"] = id;
         record["apps"] = key;
         // A subscription listed by two entries keeps the later entry's record.

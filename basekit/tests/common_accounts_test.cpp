@@ -41,6 +41,35 @@ TEST_F(AccountsTest, AzureCredentialsGiveOneRecordPerSubscription) {
   EXPECT_TRUE(log_.lines().empty());
 }
 
+TEST_F(AccountsTest, AnEntryNeedsOnlyTheKeysItsSignInMethodReads) {
+  const Json map = Common::getAzureSubscriptionInfo(Json::parse(R"({"azure_cred": {
+    "corvanta": {"arm_auth_method": "azure-cli"},
+    "cert": {"arm_subscription_id": ["sub-1"], "arm_auth_method": "client-certificate",
+             "arm_application_id": "app-1", "arm_directory_id": "dir-1",
+             "arm_client_certificate_path": "app.pem",
+             "arm_client_certificate_password_env": "PEM_PASSWORD"},
+    "ci": {"arm_subscription_id": ["sub-2"], "arm_auth_method": "workload-identity",
+           "arm_application_id": "app-2", "arm_directory_id": "dir-2",
+           "arm_federated_token_file": "/var/run/token", "arm_application_secret_env": "KEPT"},
+    "vm": {"arm_subscription_id": ["sub-3"], "arm_auth_method": "managed-identity",
+           "arm_managed_identity_client_id": "mi-3"}
+  }})"));
+  EXPECT_EQ(map, Json::parse(R"({
+    "corvanta": {"secret_env": null, "secret_data_src": "", "app_id": null, "dir_id": null,
+                 "auth_method": "azure-cli", "sub_id": "corvanta", "apps": "corvanta"},
+    "sub-1": {"secret_env": null, "secret_data_src": "", "app_id": "app-1", "dir_id": "dir-1",
+              "auth_method": "client-certificate", "certificate_path": "app.pem",
+              "certificate_password_env": "PEM_PASSWORD", "sub_id": "sub-1", "apps": "cert"},
+    "sub-2": {"secret_env": "KEPT", "secret_data_src": "", "app_id": "app-2", "dir_id": "dir-2",
+              "auth_method": "workload-identity", "federated_token_file": "/var/run/token",
+              "sub_id": "sub-2", "apps": "ci"},
+    "sub-3": {"secret_env": null, "secret_data_src": "", "app_id": null, "dir_id": null,
+              "auth_method": "managed-identity", "managed_identity_client_id": "mi-3",
+              "sub_id": "sub-3", "apps": "vm"}
+  })"));
+  EXPECT_TRUE(log_.lines().empty());
+}
+
 TEST_F(AccountsTest, MalformedAzureCredentialsEndTheRunWithStatusOne) {
   struct Case {
     const char* what;
@@ -55,8 +84,17 @@ TEST_F(AccountsTest, MalformedAzureCredentialsEndTheRunWithStatusOne) {
   noIds["azure_cred"]["dev"].erase("arm_subscription_id");
   Json corvantaNoEnv = credentials();
   corvantaNoEnv["azure_cred"]["corvanta"].erase("arm_application_secret_env");
+  Json certNoFile = credentials();
+  certNoFile["azure_cred"]["prod"]["arm_auth_method"] = "client-certificate";
+  Json unknownMethod = credentials();
+  unknownMethod["azure_cred"]["dev"]["arm_auth_method"] = "password";
   const std::vector<Case> cases = {
       {"no section", Json::object(), "error|**Error** YAML missing 'azure_cred' definition"},
+      {"certificate without its file", certNoFile,
+       "error|**Error** YAML azure_cred: 'prod' missing 'arm_client_certificate_path'"},
+      {"unknown method", unknownMethod,
+       "error|**Error** YAML azure_cred: 'dev' arm_auth_method - one of client-secret, "
+       "client-certificate, workload-identity, managed-identity, azure-cli expected"},
       {"not a map",
        {{"azure_cred", Json::array()}},
        "error|**Error** YAML missing 'azure_cred' definition"},

@@ -87,6 +87,18 @@ TEST_F(CurlTransportTest, ReusesConnectionsAcrossCallsAndTransports) {
   EXPECT_EQ(seen[2].remotePort, seen[0].remotePort);
 }
 
+TEST_F(CurlTransportTest, ClosingIdleConnectionsLeavesNoneToReuse) {
+  CurlTransport transport;
+  transport.send(request("GET", server_.baseUrl() + "/echo"));
+  closeIdleConnections();  // before a fork: the next request connects afresh
+  transport.send(request("GET", server_.baseUrl() + "/echo"));
+  transport.send(request("GET", server_.baseUrl() + "/echo"));
+  auto seen = server_.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_NE(seen[1].remotePort, seen[0].remotePort);
+  EXPECT_EQ(seen[2].remotePort, seen[1].remotePort) << "connections are kept again afterwards";
+}
+
 TEST(CurlTransport, RefusesPlainHttpToNonLoopbackHostsWithoutConnecting) {
   CurlTransport transport;
   // Documentation-range and lookalike hosts: the refusal comes before any name lookup or

@@ -218,6 +218,29 @@ std::vector<BadConfig> badConfigs() {
        5,
        "azure_cred.prod.arm_subscription_id",
        {"missing required key 'arm_subscription_id'"}},
+      {"CertificateCredentialWithoutItsFile",
+       kHead + "azure_cred:\n  prod:\n    arm_subscription_id: [s]\n"
+               "    arm_auth_method: client-certificate\n    arm_application_id: a\n"
+               "    arm_directory_id: d\n",
+       4,
+       5,
+       "azure_cred.prod.arm_client_certificate_path",
+       {"missing required key 'arm_client_certificate_path' (arm_auth_method "
+        "'client-certificate' needs it)"}},
+      {"WorkloadIdentityWithoutApplication",
+       kHead + "azure_cred:\n  corvanta:\n    arm_auth_method: workload-identity\n"
+               "    arm_directory_id: d\n",
+       4,
+       5,
+       "azure_cred.corvanta.arm_application_id",
+       {"missing required key 'arm_application_id' (arm_auth_method 'workload-identity' needs "
+        "it)"}},
+      {"SignInMethodNearMiss",
+       kHead + "azure_cred:\n  corvanta:\n    arm_auth_method: azure_cli\n",
+       4,
+       22,
+       "azure_cred.corvanta.arm_auth_method",
+       {"unknown value 'azure_cli'; did you mean 'azure-cli'?"}},
       {"ProviderWithoutDirectory",
        kHead + "terraform:\n  azurerm:\n    - arm_subscription_id: s\n"
                "      arm_application_secret_env: E\n      arm_application_id: a\n",

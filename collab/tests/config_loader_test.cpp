@@ -105,8 +105,8 @@ TEST_F(ConfigLoaderTest, ScalarsFollowTheYaml12CoreSchema) {
     EXPECT_EQ(value, c.expected);
   }
   // Past the range of a double without an exponent: by magnitude, not by the exponent alone.
-  const auto longNumbers = write("kind: scratch\nbig: " + std::string(400, '1') +
-                                 ".5\ntiny: 0." + std::string(400, '0') + "1\n");
+  const auto longNumbers = write("kind: scratch\nbig: " + std::string(400, '1') + ".5\ntiny: 0." +
+                                 std::string(400, '0') + "1\n");
   const Json numbers = dump_to_dict(load_from_yaml(longNumbers));
   EXPECT_EQ(numbers.at("big"), inf);
   EXPECT_EQ(numbers.at("tiny"), 0.0);
@@ -303,6 +303,43 @@ TEST_F(ConfigLoaderTest, CorvantaCredentialNeedsNoSubscriptionList) {
   const Json cred = dump_to_dict(load_from_yaml(path))["azure_cred"]["corvanta"];
   EXPECT_FALSE(cred.contains("arm_subscription_id"));
   EXPECT_EQ(cred["arm_directory_id"], "d");
+}
+
+TEST_F(ConfigLoaderTest, ACredentialNeedsOnlyTheKeysItsSignInMethodReads) {
+  struct Case {
+    const char* entry;
+    const char* missing;  // the key reported, or "" when the entry loads
+  };
+  const Case cases[] = {
+      {"arm_application_secret_env: E\n    arm_application_id: a\n    arm_directory_id: d\n", ""},
+      {"arm_application_id: a\n    arm_directory_id: d\n", "arm_application_secret_env'"},
+      {"arm_auth_method: client-secret\n    arm_application_id: a\n    arm_directory_id: d\n",
+       "arm_application_secret_env' (arm_auth_method 'client-secret' needs it)"},
+      {"arm_auth_method: azure-cli\n", ""},
+      {"arm_auth_method: managed-identity\n    arm_managed_identity_client_id: c\n", ""},
+      {"arm_auth_method: workload-identity\n    arm_application_id: a\n    arm_directory_id: d\n",
+       ""},
+      {"arm_auth_method: client-certificate\n    arm_application_id: a\n"
+       "    arm_directory_id: d\n    arm_client_certificate_path: app.pem\n",
+       ""},
+      {"arm_auth_method: client-certificate\n    arm_application_id: a\n    arm_directory_id: d\n",
+       "arm_client_certificate_path' (arm_auth_method 'client-certificate' needs it)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entry);
+    const auto path =
+        write(std::string("kind: discovery\nazure_cred:\n  corvanta:\n    ") + c.entry);
+    if (*c.missing == '\0') {
+      EXPECT_NO_THROW(load_from_yaml(path));
+      continue;
+    }
+    try {
+      load_from_yaml(path);
+      ADD_FAILURE() << "loaded";
+    } catch (const ConfigError& e) {
+      EXPECT_THAT(e.what(), ::testing::EndsWith("missing required key '" + std::string(c.missing)));
+    }
+  }
 }
 
 TEST_F(ConfigLoaderTest, ShippedExampleLoads) {

@@ -30,5 +30,7 @@ int main(int argc, char** argv) {
   cli.add("diff", "What changed between two reports", kxdiscover::makeDiffCommand());
   cli.add("html", "Make the HTML report of a recorded run from its JSON report",
           kxdiscover::makeHtmlCommand());
+  cli.add("check-access", "Sign in and check what each subscription lets the credentials read",
+          kxdiscover::makeCheckAccessCommand());
   return cli.main(argc, argv, std::cout, std::cerr);
 }

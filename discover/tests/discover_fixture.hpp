@@ -98,7 +98,8 @@ struct ProgramIo {
 };
 
 /// kx-discover started in `cwd` with `args`, the environment of the tests without the secrets
-/// plus `env`, standard output and error going to files in `cwd` (or where `io` says).
+/// plus `env` (which replaces a variable of the same name, PATH included), standard output and
+/// error going to files in `cwd` (or where `io` says).
 class Program {
  public:
   Program(const fs::path& cwd, const std::vector<std::string>& args,
@@ -110,7 +111,8 @@ class Program {
     std::vector<std::string> envp;
     for (char** e = environ; *e; ++e) {
       const std::string entry(*e);
-      if (!kSecrets.contains(entry.substr(0, entry.find('=')))) envp.push_back(entry);
+      const std::string name = entry.substr(0, entry.find('='));
+      if (!kSecrets.contains(name) && !env.contains(name)) envp.push_back(entry);
     }
     for (const auto& [name, value] : env) envp.push_back(name + "=" + value);
     std::vector<char*> av, ev;
@@ -296,9 +298,13 @@ class DiscoverTest : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(dir_);
   }
 
-  void serve(fakearm::ServerOptions options = {}) {
-    server_.emplace(fakearm::loadEstateFile(kSource + "/discover/tests/data/estate.json"),
-                    std::move(options));
+  /// tests/data/estate.json, to change before serving it.
+  static Json estate() {
+    return fakearm::loadEstateFile(kSource + "/discover/tests/data/estate.json");
+  }
+  void serve(fakearm::ServerOptions options = {}) { serve(estate(), std::move(options)); }
+  void serve(const Json& served, fakearm::ServerOptions options = {}) {
+    server_.emplace(served, std::move(options));
   }
 
   /// The endpoint options of the served estate, the installation data and then `args`.

@@ -22,6 +22,16 @@ TEST_F(DiscoverTest, AnswersEachCommandLineWithItsExitStatus) {
       {"version", {"--version"}, nullptr, 0, "kx-discover 0.1.0"},
       {"no configuration", {}, nullptr, 2, "a configuration file is required"},
       {"unknown option", {"--frobnicate", "discovery.yaml"}, nullptr, 2, "--frobnicate"},
+      {"check-access without a configuration",
+       {"check-access"},
+       nullptr,
+       2,
+       "a configuration file is required: kx-discover check-access CONFIG.yaml"},
+      {"check-access with a replay",
+       {"check-access", "--replay", "discovery.yaml", "discovery.yaml"},
+       nullptr,
+       2,
+       "--replay"},
       {"record and replay",
        {"--record", "a.json", "--replay", "discovery.yaml", "discovery.yaml"},
        nullptr,
@@ -74,7 +84,7 @@ TEST_F(DiscoverTest, HelpExplainsEveryOption) {
   for (const char* option :
        {"--arm-endpoint", "--login-endpoint", "--ca-file", "--record", "--replay", "--data-dir",
         "--subscription", "--json", "--quiet", "--version", "--help", "--learned-routes",
-        "--learned-routes-timeout", "Exit status"})
+        "--learned-routes-timeout", "--auth", "check-access", "Exit status"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

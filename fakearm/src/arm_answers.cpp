@@ -24,6 +24,34 @@ bool acceptsGzip(const httplib::Request& req) {
   return req.get_header_value("Accept-Encoding").find("gzip") != std::string::npos;
 }
 
+// The action a role must allow for an operation; null for those anyone signed in may ask.
+const char* actionOf(const std::string& operation) {
+  static const std::map<std::string, const char*> actions{
+      {"resourceGroups.list", "Microsoft.Resources/subscriptions/resourceGroups/read"},
+      {"routeTables.listAll", "Microsoft.Network/routeTables/read"},
+      {"routeTables.list", "Microsoft.Network/routeTables/read"},
+      {"virtualNetworks.listAll", "Microsoft.Network/virtualNetworks/read"},
+      {"virtualNetworks.list", "Microsoft.Network/virtualNetworks/read"},
+      {"virtualNetworkGateways.list", "Microsoft.Network/virtualNetworkGateways/read"},
+      {"virtualNetworkGateways.getLearnedRoutes",
+       "Microsoft.Network/virtualNetworkGateways/getLearnedRoutes/action"},
+      {"operationResults.get", "Microsoft.Network/locations/operationResults/read"},
+      {"operations.get", "Microsoft.Network/locations/operations/read"},
+      {"virtualMachineSizes.list", "Microsoft.Compute/locations/vmSizes/read"},
+      {"serviceLimits.list", "Microsoft.Capacity/resourceProviders/locations/serviceLimits/read"},
+      {"serviceLimits.get", "Microsoft.Capacity/resourceProviders/locations/serviceLimits/read"},
+  };
+  auto it = actions.find(operation);
+  return it == actions.end() ? nullptr : it->second;
+}
+
+// The resource provider an operation belongs to, for the registration check.
+std::string providerOf(const std::string& operation) {
+  if (operation.starts_with("serviceLimits.")) return "microsoft.capacity";
+  if (operation == "virtualMachineSizes.list") return "microsoft.compute";
+  return {};
+}
+
 }  // namespace
 
 void EstateServer::Impl::sendPage(const httplib::Request& req, httplib::Response& res,
@@ -89,6 +117,31 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
   }
   if (!admit(route, principal, res)) return;
   const detail::SubscriptionIndex& sub = found->second;
+  const std::string scope =
+      "/subscriptions/" + route.subscription +
+      (route.group.empty() ? "" : "/resourceGroups/" + route.group) +
+      (route.gateway.empty()
+           ? ""
+           : "/providers/Microsoft.Network/virtualNetworkGateways/" + route.gateway);
+  if (const char* action = actionOf(route.operation);
+      action && !principal.allows(action, route.group)) {
+    armError(res, 403, "AuthorizationFailed",
+             "The client '" + principal.appId + "' with object id '" + principal.appId +
+                 "' does not have authorization to perform action '" + action + "' over scope '" +
+                 scope +
+                 "' or the scope is invalid. If access was recently granted, please refresh "
+                 "your credentials.");
+    return;
+  }
+  if (const std::string provider = providerOf(route.operation);
+      !provider.empty() && sub.unregisteredProviders.count(provider)) {
+    armError(res, 409, "MissingSubscriptionRegistration",
+             "The subscription is not registered to use namespace '" +
+                 std::string(provider == "microsoft.capacity" ? "Microsoft.Capacity"
+                                                              : "Microsoft.Compute") +
+                 "'. See https://aka.ms/rps-not-found for how to register subscriptions.");
+    return;
+  }
 
   if (!route.group.empty() && !sub.groups.count(lower(route.group))) {
     armError(res, 404, "ResourceGroupNotFound",
@@ -96,8 +149,32 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
     return;
   }
   const std::string& op = route.operation;
-  if (op == "resourceGroups.list" || op == "routeTables.listAll" ||
-      op == "virtualNetworks.listAll") {
+  if (op == "permissions.list") {
+    // Every role's permissions at the scope asked (the subscription, or a resource group with
+    // the subscription's roles inherited); an unrestricted principal holds one role
+    // that allows everything.
+    Json roles = Json::array();
+    const std::vector<detail::PermissionGrant> all{{{"*"}, {}, {}}};
+    for (const auto& grant : principal.permissions ? *principal.permissions : all) {
+      if (!grant.holdsAt(route.group)) continue;
+      roles.push_back({{"actions", grant.actions},
+                       {"notActions", grant.notActions},
+                       {"dataActions", Json::array()},
+                       {"notDataActions", Json::array()}});
+    }
+    res.set_content(Json{{"value", std::move(roles)}}.dump(), kContentType);
+  } else if (op == "providers.get") {
+    const bool registered = !sub.unregisteredProviders.count(lower(route.provider));
+    res.set_content(
+        Json{{"id", "/subscriptions/" + route.subscription + "/providers/" + route.provider},
+             {"namespace", route.provider},
+             {"registrationState", registered ? "Registered" : "NotRegistered"},
+             {"registrationPolicy", "RegistrationRequired"},
+             {"resourceTypes", Json::array()}}
+            .dump(),
+        kContentType);
+  } else if (op == "resourceGroups.list" || op == "routeTables.listAll" ||
+             op == "virtualNetworks.listAll") {
     servePaged(req, res, sub.lists.at(detail::listKey(op)), served);
   } else if (op == "routeTables.list" || op == "virtualNetworks.list" ||
              op == "virtualNetworkGateways.list") {
@@ -111,17 +188,6 @@ void EstateServer::Impl::answerArm(const detail::Route& route, const detail::Ser
       armError(res, 404, "ResourceNotFound",
                "The Resource 'Microsoft.Network/virtualNetworkGateways/" + route.gateway +
                    "' under resource group '" + route.group + "' was not found.");
-      return;
-    }
-    if (principal.readOnly) {
-      armError(res, 403, "AuthorizationFailed",
-               "The client '" + principal.appId + "' with object id '" + principal.appId +
-                   "' does not have authorization to perform action "
-                   "'Microsoft.Network/virtualNetworkGateways/getLearnedRoutes/action' over "
-                   "scope '" +
-                   id +
-                   "' or the scope is invalid. If access was recently granted, please "
-                   "refresh your credentials.");
       return;
     }
     if (options.learnedRoutesAtOnce) {

@@ -2,6 +2,7 @@
 // faults, the request log, the token endpoint, bearer tokens and throttling.
 #include <cstdio>
 
+#include "client_assertion.hpp"
 #include "server_impl.hpp"
 #include "text.hpp"
 
@@ -239,6 +240,10 @@ void EstateServer::Impl::answer(const detail::Route& route, const httplib::Reque
     answerToken(route, req, res);
     return;
   }
+  if (route.operation.starts_with("managedIdentity.")) {
+    answerManagedIdentity(route, req, res);
+    return;
+  }
   res.set_header("x-ms-request-id", nextId());
   res.set_header("x-ms-correlation-request-id", nextId());
   if (req.get_param_value("api-version").empty()) {
@@ -281,14 +286,30 @@ void EstateServer::Impl::answerToken(const detail::Route& route, const httplib::
                    route.tenant + "'.");
     return;
   }
+  const detail::Principal& principal = served->principals[*index];
   const std::string secret = req.get_param_value("client_secret");
-  if (secret.empty()) {
+  const std::string assertion = req.get_param_value("client_assertion");
+  if (!assertion.empty()) {
+    if (req.get_param_value("client_assertion_type") !=
+        "urn:ietf:params:oauth:client-assertion-type:jwt-bearer") {
+      oauthError(res, 400, "invalid_request", 900144,
+                 "The request body must contain the following parameter: "
+                 "'client_assertion_type' with the value "
+                 "'urn:ietf:params:oauth:client-assertion-type:jwt-bearer'.");
+      return;
+    }
+    // The audience a certificate's assertion must name: this endpoint's own URL.
+    if (auto refusal = detail::checkClientAssertion(principal, assertion, base + req.path,
+                                                    std::chrono::system_clock::now())) {
+      oauthError(res, refusal->status, refusal->error, refusal->code, refusal->description);
+      return;
+    }
+  } else if (secret.empty()) {
     oauthError(res, 401, "invalid_client", 7000216,
                "'client_assertion', 'client_secret' or 'request' is required for the "
                "'client_credentials' grant type.");
     return;
-  }
-  if (secret != served->principals[*index].secret) {
+  } else if (principal.secret.empty() || secret != principal.secret) {
     oauthError(res, 401, "invalid_client", 7000215,
                "Invalid client secret provided. Ensure the secret being sent in the request is "
                "the client secret value, not the client secret ID, for a secret added to app '" +
@@ -318,16 +339,7 @@ void EstateServer::Impl::answerToken(const detail::Route& route, const httplib::
 
   const auto issued = std::chrono::system_clock::now();
   const auto expires = issued + options.tokenLifetime;
-  std::string token = "fakearm.";
-  {
-    std::lock_guard lock(mutex);
-    char part[17];
-    for (int i = 0; i < 3; ++i) {
-      std::snprintf(part, sizeof part, "%016llx", static_cast<unsigned long long>(random()));
-      token += part;
-    }
-    tokens[token] = {served->principals[*index].tenantId, appId, expires};
-  }
+  const std::string token = issueToken(principal, issued);
   const long long lifetime = options.tokenLifetime.count();
   const auto epoch = [](std::chrono::system_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
@@ -349,6 +361,79 @@ void EstateServer::Impl::answerToken(const detail::Route& route, const httplib::
             {"resource", req.get_param_value("resource")},
             {"access_token", token}};
   }
+  res.set_content(body.dump(), "application/json; charset=utf-8");
+}
+
+std::string EstateServer::Impl::issueToken(const detail::Principal& principal,
+                                           std::chrono::system_clock::time_point issued) {
+  std::string token = "fakearm.";
+  std::lock_guard lock(mutex);
+  char part[17];
+  for (int i = 0; i < 3; ++i) {
+    std::snprintf(part, sizeof part, "%016llx", static_cast<unsigned long long>(random()));
+    token += part;
+  }
+  tokens[token] = {principal.tenantId, principal.appId, issued + options.tokenLifetime};
+  return token;
+}
+
+void EstateServer::Impl::answerManagedIdentity(const detail::Route& route,
+                                               const httplib::Request& req,
+                                               httplib::Response& res) {
+  auto refuse = [&](int status, const std::string& error, const std::string& description) {
+    res.status = status;
+    res.set_content(Json{{"error", error}, {"error_description", description}}.dump(),
+                    "application/json; charset=utf-8");
+  };
+  const bool metadata = route.operation == "managedIdentity.metadata";
+  if (metadata && req.get_header_value("Metadata") != "true") {
+    refuse(400, "invalid_request", "Required metadata header not specified");
+    return;
+  }
+  if (!metadata && req.get_header_value("X-IDENTITY-HEADER") != options.identityHeader) {
+    refuse(401, "unauthorized", "The X-IDENTITY-HEADER is missing or does not match.");
+    return;
+  }
+  if (req.get_param_value("api-version").empty()) {
+    refuse(400, "invalid_request", "Required query variable 'api-version' is missing");
+    return;
+  }
+  const std::string resource = req.get_param_value("resource");
+  if (!isManagementAudience(resource)) {
+    refuse(400, "invalid_resource",
+           "AADSTS500011: The resource principal named " + resource + " was not found.");
+    return;
+  }
+  // The system-assigned identity unless a client id names a user-assigned one.
+  auto served = snapshot();
+  const std::string clientId = req.get_param_value("client_id");
+  const detail::Principal* identity = nullptr;
+  for (const auto& principal : served->principals) {
+    if (principal.managedIdentity.empty()) continue;
+    if (clientId.empty() ? principal.managedIdentity == "system"
+                         : iequals(principal.appId, clientId)) {
+      identity = &principal;
+      break;
+    }
+  }
+  if (!identity) {
+    refuse(400, "invalid_request", "Identity not found");
+    return;
+  }
+  const auto issued = std::chrono::system_clock::now();
+  const std::string token = issueToken(*identity, issued);
+  const auto epoch = [](std::chrono::system_clock::time_point t) {
+    return std::to_string(
+        std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count());
+  };
+  const Json body{{"access_token", token},
+                  {"client_id", identity->appId},
+                  {"expires_in", std::to_string(options.tokenLifetime.count())},
+                  {"expires_on", epoch(issued + options.tokenLifetime)},
+                  {"ext_expires_in", std::to_string(options.tokenLifetime.count())},
+                  {"not_before", epoch(issued)},
+                  {"resource", resource},
+                  {"token_type", "Bearer"}};
   res.set_content(body.dump(), "application/json; charset=utf-8");
 }
 

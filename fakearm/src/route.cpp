@@ -37,6 +37,18 @@ Route classify(const std::string& path) {
     route.tenant = s[0];
     return route;
   }
+  // The managed identity endpoints of the machine the server stands for.
+  if (n == 4 && is(s, 0, "metadata") && is(s, 1, "identity") && is(s, 2, "oauth2") &&
+      is(s, 3, "token")) {
+    route.operation = "managedIdentity.metadata";
+    route.method = "GET";
+    return route;
+  }
+  if (n == 2 && is(s, 0, "msi") && is(s, 1, "token")) {
+    route.operation = "managedIdentity.identityEndpoint";
+    route.method = "GET";
+    return route;
+  }
   if (n == 3 && is(s, 0, "providers") && is(s, 1, "Microsoft.ResourceGraph") &&
       is(s, 2, "resources")) {
     route.operation = "resourceGraph";
@@ -52,9 +64,19 @@ Route classify(const std::string& path) {
   route.subscription = s[1];
   if (n == 3 && is(s, 2, "resourcegroups")) {
     route.operation = "resourceGroups.list";
+  } else if (n == 5 && is(s, 2, "providers") && is(s, 3, "Microsoft.Authorization") &&
+             is(s, 4, "permissions")) {
+    route.operation = "permissions.list";
+  } else if (n == 4 && is(s, 2, "providers")) {
+    route.operation = "providers.get";
+    route.provider = s[3];
   } else if (n == 5 && is(s, 2, "providers") && is(s, 3, "Microsoft.Network") &&
              (is(s, 4, "routeTables") || is(s, 4, "virtualNetworks"))) {
     route.operation = is(s, 4, "routeTables") ? "routeTables.listAll" : "virtualNetworks.listAll";
+  } else if (n == 7 && is(s, 2, "resourceGroups") && is(s, 4, "providers") &&
+             is(s, 5, "Microsoft.Authorization") && is(s, 6, "permissions")) {
+    route.operation = "permissions.list";
+    route.group = s[3];
   } else if (n >= 7 && is(s, 2, "resourceGroups") && is(s, 4, "providers") &&
              is(s, 5, "Microsoft.Network")) {
     route.group = s[3];

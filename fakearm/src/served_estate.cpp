@@ -1,5 +1,7 @@
 #include "served_estate.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -197,6 +199,12 @@ class Builder {
       }
     }
     addLearnedRoutes(index, entry, path);
+    const Json& unregistered = listMember(entry, "unregisteredProviders", path);
+    for (std::size_t u = 0; u < unregistered.size(); ++u) {
+      if (!unregistered[u].is_string())
+        fail(at(at(path, "unregisteredProviders"), u), "expected a provider namespace");
+      index.unregisteredProviders.insert(lower(unregistered[u].get<std::string>()));
+    }
     addComputeData(index, entry, path);
     served.subscriptions.emplace(key, std::move(index));
   }
@@ -365,14 +373,11 @@ class Builder {
   void addPrincipal(ServedEstate& served, const std::string& tenant, const Json& entry,
                     const std::string& path) {
     object(entry, path);
-    Principal principal{tenant, text(entry, "appId", path), text(entry, "secret", path), {}};
-    if (const Json* readOnly = optional(entry, "readOnly")) {
-      if (!readOnly->is_boolean()) fail(at(path, "readOnly"), "expected true or false");
-      principal.readOnly = readOnly->get<bool>();
-    }
+    Principal principal{tenant, text(entry, "appId", path), {}, {}, {}, {}, {}, {}};
     if (served.findPrincipal(tenant, principal.appId)) {
       fail(at(path, "appId"), "application '" + principal.appId + "' is described twice");
     }
+    addSignIn(principal, entry, path);
     if (const Json* listed = optional(entry, "subscriptions")) {
       const std::string listPath = at(path, "subscriptions");
       for (std::size_t i = 0; i < array(*listed, listPath).size(); ++i) {
@@ -393,12 +398,113 @@ class Builder {
     served.principals.push_back(std::move(principal));
   }
 
+  // What a principal proves itself with: a secret, certificates, federated credentials, or
+  // being a managed identity (which needs none); and its roles' permissions, if restricted.
+  static void addSignIn(Principal& principal, const Json& entry, const std::string& path) {
+    const Json& certificates = listMember(entry, "certificates", path);
+    for (std::size_t c = 0; c < certificates.size(); ++c) {
+      const std::string certPath = at(at(path, "certificates"), c);
+      if (!certificates[c].is_string() || certificates[c].get_ref<const std::string&>().find(
+                                              "BEGIN CERTIFICATE") == std::string::npos)
+        fail(certPath, "expected a PEM certificate");
+      principal.certificates.push_back(certificates[c].get<std::string>());
+    }
+    const Json& federated = listMember(entry, "federatedCredentials", path);
+    for (std::size_t f = 0; f < federated.size(); ++f) {
+      const std::string fedPath = at(at(path, "federatedCredentials"), f);
+      object(federated[f], fedPath);
+      FederatedCredential credential{text(federated[f], "issuer", fedPath),
+                                     text(federated[f], "subject", fedPath),
+                                     {"api://AzureADTokenExchange"}};
+      if (const Json* audiences = optional(federated[f], "audiences")) {
+        credential.audiences.clear();
+        for (std::size_t a = 0; a < array(*audiences, at(fedPath, "audiences")).size(); ++a) {
+          if (!(*audiences)[a].is_string()) fail(at(at(fedPath, "audiences"), a), "expected text");
+          credential.audiences.push_back((*audiences)[a].get<std::string>());
+        }
+      }
+      principal.federated.push_back(std::move(credential));
+    }
+    if (const Json* kind = optional(entry, "managedIdentity")) {
+      if (!kind->is_string() || (*kind != "system" && *kind != "user"))
+        fail(at(path, "managedIdentity"), "expected \"system\" or \"user\"");
+      principal.managedIdentity = kind->get<std::string>();
+    }
+    if (optional(entry, "secret") ||
+        (principal.certificates.empty() && principal.federated.empty() &&
+         principal.managedIdentity.empty())) {
+      principal.secret = text(entry, "secret", path);
+    }
+    if (const Json* readOnly = optional(entry, "readOnly")) {
+      if (!readOnly->is_boolean()) fail(at(path, "readOnly"), "expected true or false");
+      if (readOnly->get<bool>() && optional(entry, "permissions"))
+        fail(at(path, "readOnly"), "a principal holds Reader or the permissions listed, not both");
+      // Reader: every read, no action.
+      if (readOnly->get<bool>())
+        principal.permissions.emplace(1, PermissionGrant{{"*/read"}, {}, {}});
+    }
+    if (const Json* roles = optional(entry, "permissions")) {
+      const std::string rolesPath = at(path, "permissions");
+      principal.permissions.emplace();
+      for (std::size_t r = 0; r < array(*roles, rolesPath).size(); ++r) {
+        const std::string rolePath = at(rolesPath, r);
+        object((*roles)[r], rolePath);
+        PermissionGrant grant;
+        for (auto [key, target] :
+             {std::pair{"actions", &grant.actions}, std::pair{"notActions", &grant.notActions}}) {
+          const Json& list = listMember((*roles)[r], key, rolePath);
+          for (std::size_t i = 0; i < list.size(); ++i) {
+            if (!list[i].is_string()) fail(at(at(rolePath, key), i), "expected an action text");
+            target->push_back(list[i].get<std::string>());
+          }
+        }
+        if (optional((*roles)[r], "resourceGroup"))
+          grant.resourceGroup = text((*roles)[r], "resourceGroup", rolePath);
+        principal.permissions->push_back(std::move(grant));
+      }
+    }
+  }
+
   const PagingOptions& paging_;
   std::map<std::string, std::string> subscriptionEntries_;
   std::vector<std::string> subscriptionOrder_;
 };
 
 }  // namespace
+
+namespace {
+
+// "*" stands for any text, "/" included; letter case is ignored.
+bool covers(std::string_view pattern, std::string_view action) {
+  if (pattern.empty()) return action.empty();
+  if (pattern.front() == '*') {
+    for (std::size_t skip = 0; skip <= action.size(); ++skip)
+      if (covers(pattern.substr(1), action.substr(skip))) return true;
+    return false;
+  }
+  return !action.empty() &&
+         std::tolower(static_cast<unsigned char>(pattern.front())) ==
+             std::tolower(static_cast<unsigned char>(action.front())) &&
+         covers(pattern.substr(1), action.substr(1));
+}
+
+}  // namespace
+
+bool PermissionGrant::holdsAt(const std::string& group) const {
+  return resourceGroup.empty() || (!group.empty() && iequals(resourceGroup, group));
+}
+
+bool Principal::allows(const std::string& action, const std::string& group) const {
+  if (!permissions) return true;
+  for (const PermissionGrant& grant : *permissions) {
+    if (!grant.holdsAt(group)) continue;
+    const auto hit = [&](const std::string& pattern) { return covers(pattern, action); };
+    if (std::any_of(grant.actions.begin(), grant.actions.end(), hit) &&
+        std::none_of(grant.notActions.begin(), grant.notActions.end(), hit))
+      return true;
+  }
+  return false;
+}
 
 std::optional<std::size_t> ServedEstate::findPrincipal(std::string_view tenant,
                                                        std::string_view appId) const {

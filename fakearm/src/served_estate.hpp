@@ -31,14 +31,47 @@ class Page {
 using PagePtr = std::shared_ptr<const Page>;
 using PageList = std::vector<PagePtr>;
 
+/// A trust of an application in another identity provider's tokens (workload identity
+/// federation): a token of `issuer` about `subject`, issued for one of `audiences`.
+struct FederatedCredential {
+  std::string issuer;
+  std::string subject;
+  std::vector<std::string> audiences;
+};
+
+/// What one role lets a principal do (as the permissions list reports it).
+struct PermissionGrant {
+  std::vector<std::string> actions;
+  std::vector<std::string> notActions;
+  /// The resource group the role is given on; empty: the whole subscription.
+  std::string resourceGroup;
+
+  /// True when the role holds at `group` (empty: the subscription itself).
+  bool holdsAt(const std::string& group) const;
+};
+
 struct Principal {
   std::string tenantId;
   std::string appId;
+  /// Empty for a principal that has no secret.
   std::string secret;
   /// Lower-case ids of the subscriptions it may see.
   std::set<std::string> subscriptions;
-  /// Holds Reader only: it may read but not run actions (getLearnedRoutes).
-  bool readOnly = false;
+  /// PEM certificates whose keys may sign its client assertions.
+  std::vector<std::string> certificates;
+  std::vector<FederatedCredential> federated;
+  /// "system" or "user" for a managed identity of the machine the server stands for; empty
+  /// for an application.
+  std::string managedIdentity;
+  /// Its roles' permissions on its subscriptions, when the estate restricts them (`readOnly`:
+  /// Reader's, every read and no action); absent:
+  /// it may do everything there.
+  std::optional<std::vector<PermissionGrant>> permissions;
+
+  /// True when `permissions` is absent or one grant held at `group` (empty: the subscription)
+  /// covers `action` without a not-action of that grant covering it (`*` matches any text;
+  /// letter case is ignored).
+  bool allows(const std::string& action, const std::string& group = {}) const;
 };
 
 struct GatewayEntry {
@@ -63,6 +96,8 @@ struct SubscriptionIndex {
   std::map<std::string, PagePtr> serviceLimits;
   /// Resource Graph rows of the subscription's resources.
   std::vector<Json> graphRows;
+  /// Lower-case namespaces of the resource providers not registered on it.
+  std::set<std::string> unregisteredProviders;
 };
 
 struct PagingOptions {

@@ -76,6 +76,11 @@ struct EstateServer::Impl {
   // The answer once faults are passed.
   void answer(const detail::Route& route, const httplib::Request& req, httplib::Response& res);
   void answerToken(const detail::Route& route, const httplib::Request& req, httplib::Response& res);
+  void answerManagedIdentity(const detail::Route& route, const httplib::Request& req,
+                             httplib::Response& res);
+  /// A new bearer token for the principal, valid for `options.tokenLifetime` from `issued`.
+  std::string issueToken(const detail::Principal& principal,
+                         std::chrono::system_clock::time_point issued);
   void answerArm(const detail::Route& route, const detail::ServedEstate& estate,
                  std::size_t principal, const httplib::Request& req, httplib::Response& res);
   void answerResourceGraph(const detail::ServedEstate& estate, std::size_t principal,

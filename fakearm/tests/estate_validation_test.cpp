@@ -50,6 +50,13 @@ TEST(EstateValidation, NamesTheMemberAtFault) {
       {"read-only flag as text",
        [](Json& e) { e["tenants"][0]["principals"][0]["readOnly"] = "yes"; },
        "'tenants[0].principals[0].readOnly': expected true or false"},
+      {"read-only and permissions",
+       [](Json& e) {
+         e["tenants"][0]["principals"][0]["readOnly"] = true;
+         e["tenants"][0]["principals"][0]["permissions"] = {{{"actions", {"*"}}}};
+       },
+       "'tenants[0].principals[0].readOnly': a principal holds Reader or the permissions listed, "
+       "not both"},
       {"learned routes of a missing gateway",
        [](Json& e) {
          e["subscriptions"][0]["learnedRoutes"]["/subscriptions/x/gw"] = Json::array();

@@ -160,9 +160,13 @@ class BASEKIT_EXPORT Common : public collab::CrossCloudBasekit::Common {
 
   /// The subscription map built from the azure_cred section: per listed subscription id (and
   /// "corvanta" for the entry of that name) a record with secret_env, secret_data_src ("" when
-  /// not configured), app_id, dir_id, sub_id and apps (the entry's name).  A missing or
-  /// malformed section, a non-list arm_subscription_id or an entry lacking a key is logged at
-  /// error and ends the process with status 1.
+  /// not configured), app_id, dir_id, sub_id and apps (the entry's name).  An entry that names
+  /// another sign-in method (arm_auth_method) adds auth_method and whichever of
+  /// certificate_path, certificate_password_env, federated_token_file and
+  /// managed_identity_client_id it gives; of secret_env, app_id and dir_id it needs only those
+  /// its method reads (null when absent).  A missing or malformed section, a non-list
+  /// arm_subscription_id, an unknown method or an entry lacking a key its method needs is
+  /// logged at error and ends the process with status 1.
   static collab::Json getAzureSubscriptionInfo(const collab::Json& yamlObj);
   /// The subscription map built from terraform.azurerm.
   static collab::Json getAzurermSubscriptionInfo(const collab::Json& yamlObj);

@@ -39,8 +39,11 @@ Json AuthenticationContext::acquire_token_with_client_credentials(
                             "' is not a login endpoint followed by a tenant id");
   }
   std::string tenant = authority_.substr(slash + 1);
-  detail::TokenRequest request{authority_ + "/oauth2/token", resource, application_id,
+  detail::TokenRequest request{authority_ + "/oauth2/token",
+                               resource,
+                               application_id,
                                application_secret,
+                               {},
                                "application " + application_id + " in tenant " + tenant};
   std::shared_ptr<Transport> transport = transport_ ? transport_ : defaultTransport();
   std::mt19937_64 random{std::random_device{}()};

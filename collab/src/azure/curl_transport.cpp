@@ -29,8 +29,11 @@ class CurlPool {
 
   CURL* acquire() {
     CURL* handle = nullptr;
+    CURLSH* share = nullptr;
     {
       std::lock_guard lock(mutex_);
+      ++leased_;
+      share = share_;
       if (!idle_.empty()) {
         handle = idle_.back();
         idle_.pop_back();
@@ -42,17 +45,29 @@ class CurlPool {
       handle = curl_easy_init();
       if (!handle) throw std::runtime_error("curl_easy_init failed");
     }
-    curl_easy_setopt(handle, CURLOPT_SHARE, share_);
+    curl_easy_setopt(handle, CURLOPT_SHARE, share);
     return handle;
   }
 
   void release(CURL* handle) {
     std::lock_guard lock(mutex_);
+    --leased_;
     if (idle_.size() < kMaxIdle) {
       idle_.push_back(handle);
       return;
     }
     curl_easy_cleanup(handle);
+  }
+
+  // Closes the kept-alive connections by starting the share afresh; only when no transfer is
+  // under way, as every handle in use holds the share.
+  void closeIdle() {
+    std::lock_guard lock(mutex_);
+    if (leased_ != 0) return;
+    for (CURL* handle : idle_) curl_easy_cleanup(handle);
+    idle_.clear();
+    curl_share_cleanup(share_);
+    share_ = newShare();
   }
 
   CurlPool(const CurlPool&) = delete;
@@ -63,14 +78,19 @@ class CurlPool {
 
   CurlPool() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    share_ = curl_share_init();
-    if (!share_) throw std::runtime_error("curl_share_init failed");
-    curl_share_setopt(share_, CURLSHOPT_LOCKFUNC, &CurlPool::lock);
-    curl_share_setopt(share_, CURLSHOPT_UNLOCKFUNC, &CurlPool::unlock);
-    curl_share_setopt(share_, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    share_ = newShare();
+  }
+
+  CURLSH* newShare() {
+    CURLSH* share = curl_share_init();
+    if (!share) throw std::runtime_error("curl_share_init failed");
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &CurlPool::lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &CurlPool::unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    return share;
   }
 
   ~CurlPool() {
@@ -88,6 +108,7 @@ class CurlPool {
 
   std::mutex mutex_;
   std::vector<CURL*> idle_;
+  std::size_t leased_ = 0;
   CURLSH* share_ = nullptr;
   std::array<std::mutex, CURL_LOCK_DATA_LAST> locks_;
 };
@@ -225,7 +246,7 @@ namespace {
 class CurlTransfer final : public PendingSend {
  public:
   CurlTransfer(const HttpRequest& request, std::unique_ptr<CURLU, UrlDeleter> url,
-               const CurlTransportOptions& options, const std::string& caBundle)
+               const CurlTransportOptions& options, const std::string& caBundle, bool direct)
       : method_(request.method),
         url_(std::move(url)),
         displayUrl_(request.url),
@@ -235,6 +256,8 @@ class CurlTransfer final : public PendingSend {
     curl_easy_setopt(h, CURLOPT_CURLU, url_.get());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    // The metadata service answers on the host itself; a proxy would only see the request.
+    if (direct) curl_easy_setopt(h, CURLOPT_PROXY, "");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     // Handles are pooled: set (or clear) the flag on every send.
     curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, request.freshConnection ? 1L : 0L);
@@ -423,8 +446,10 @@ class CurlTransfer final : public PendingSend {
   std::string failure_;
 };
 
-// The parsed URL of `request`, checked: http(s) only, and plain http to loopback only.
-std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request) {
+// The parsed URL of `request`, checked: http(s) only, and plain http to loopback only (or to
+// the instance metadata service, without a bearer token, when `options` allow it).
+std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request,
+                                              const CurlTransportOptions& options, bool& metadata) {
   std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
   if (!url) throw std::bad_alloc();
   if (curl_url_set(url.get(), CURLUPART_URL, request.url.c_str(), 0) != CURLUE_OK) {
@@ -442,7 +467,9 @@ std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request) {
     throw InvalidValueError("unsupported URL scheme '" + schemeText + "' in " +
                             redactUrl(request.url) + ": only https (and http to loopback)");
   }
-  if (schemeText == "http" && !isLoopbackHost(hostText)) {
+  metadata = options.instanceMetadata && schemeText == "http" &&
+             hostText == kInstanceMetadataHost && !request.headers.contains("Authorization");
+  if (schemeText == "http" && !isLoopbackHost(hostText) && !metadata) {
     throw InvalidValueError("refusing plain http to non-loopback host '" + hostText + "' (" +
                             request.method + " " + redactUrl(request.url) +
                             "): Azure endpoints must use https");
@@ -453,9 +480,15 @@ std::unique_ptr<CURLU, UrlDeleter> checkedUrl(const HttpRequest& request) {
 }  // namespace
 
 std::unique_ptr<PendingSend> CurlTransport::start(const HttpRequest& request) {
-  return std::make_unique<CurlTransfer>(request, checkedUrl(request), options_, caBundle_);
+  bool metadata = false;
+  auto url = checkedUrl(request, options_, metadata);
+  auto transfer = std::make_unique<CurlTransfer>(request, std::move(url), options_, caBundle_,
+                                                 /*direct=*/metadata);
+  return transfer;
 }
 
 HttpResponse CurlTransport::send(const HttpRequest& request) { return start(request)->finish(); }
+
+void closeIdleConnections() { CurlPool::instance().closeIdle(); }
 
 }  // namespace collab::azure

@@ -40,7 +40,11 @@ RecordingTransport::Exchange RecordingTransport::describe(const HttpRequest& req
   Json& req = exchange.json["request"];
   req["method"] = request.method;
   req["path"] = detail::pathAndQueryWithoutSecrets(request.url);
-  req["headers"] = detail::storeHeaders(request.headers, {"authorization", "cookie"});
+  req["headers"] =
+      detail::storeHeaders(request.headers, {"authorization", "cookie", "x-identity-header"});
+  // The secret an App Service identity endpoint is asked with, should it pass through.
+  if (auto identity = request.headers.get("X-IDENTITY-HEADER"); identity && !identity->empty())
+    exchange.found.insert(*identity);
   if (auto authorization = request.headers.get("Authorization")) {
     std::string_view value = *authorization;
     if (std::size_t space = value.find(' '); space != std::string_view::npos) {

@@ -13,13 +13,19 @@ namespace collab::azure::detail {
 
 namespace {
 
-std::string scrub(std::string text, const std::string& secret) {
-  if (secret.empty()) return text;
-  for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at)) {
-    text.replace(at, secret.size(), "REDACTED");
+// `text` without the request's secret or assertion, should the server echo either.
+std::string scrub(std::string text, const TokenRequest& request) {
+  for (const std::string* secret : {&request.clientSecret, &request.clientAssertion}) {
+    if (secret->empty()) continue;
+    for (std::size_t at = text.find(*secret); at != std::string::npos;
+         at = text.find(*secret, at)) {
+      text.replace(at, secret->size(), "REDACTED");
+    }
   }
   return text;
 }
+
+constexpr const char* kJwtBearer = "urn:ietf:params:oauth:client-assertion-type:jwt-bearer";
 
 }  // namespace
 
@@ -29,15 +35,22 @@ Json requestToken(Transport& transport, const TokenRequest& request, const Retry
   SecretRegistry& secrets = SecretRegistry::instance();
   secrets.add(request.clientSecret);
   secrets.add(percentEncode(request.clientSecret));
+  secrets.add(request.clientAssertion);
+  secrets.add(percentEncode(request.clientAssertion));
 
   HttpRequest http;
   http.method = "POST";
   http.url = request.tokenUrl;
   http.headers.set("Content-Type", "application/x-www-form-urlencoded");
   http.headers.set("Accept", "application/json");
-  http.body = "grant_type=client_credentials&client_id=" + percentEncode(request.clientId) +
-              "&client_secret=" + percentEncode(request.clientSecret) +
-              "&resource=" + percentEncode(request.resource);
+  http.body = "grant_type=client_credentials&client_id=" + percentEncode(request.clientId);
+  if (request.clientAssertion.empty()) {
+    http.body += "&client_secret=" + percentEncode(request.clientSecret);
+  } else {
+    http.body += std::string("&client_assertion_type=") + percentEncode(kJwtBearer) +
+                 "&client_assertion=" + percentEncode(request.clientAssertion);
+  }
+  http.body += "&resource=" + percentEncode(request.resource);
 
   std::string what = "Azure AD token request for " + request.who;
   RetryLoop loop(retry, random, transport);
@@ -55,10 +68,10 @@ Json requestToken(Transport& transport, const TokenRequest& request, const Retry
     if (response.ok()) {
       Json answer = Json::parse(response.body, nullptr, /*allow_exceptions=*/false);
       if (answer.is_discarded() || !answer.is_object()) {
-        throw AuthenticationError(what + " failed: HTTP " + std::to_string(response.status) +
-                                      " answer is not a JSON object: " +
-                                      oneLine(scrub(response.body, request.clientSecret), 200),
-                                  response.status, "");
+        throw AuthenticationError(
+            what + " failed: HTTP " + std::to_string(response.status) +
+                " answer is not a JSON object: " + oneLine(scrub(response.body, request), 200),
+            response.status, "");
       }
       if (auto token = answer.find("access_token"); token != answer.end() && token->is_string())
         secrets.add(token->get_ref<const std::string&>());
@@ -69,13 +82,39 @@ Json requestToken(Transport& transport, const TokenRequest& request, const Retry
                              "answered HTTP " + std::to_string(response.status))) {
       continue;
     }
-    ErrorDetails details = parseErrorBody(response.body);
-    std::string message = what + " failed: HTTP " + std::to_string(response.status);
-    if (!details.code.empty()) message += " " + details.code;
-    message += ": " + details.message;
-    if (loop.attempt() > 1) message += " (after " + std::to_string(loop.attempt()) + " attempts)";
-    throw AuthenticationError(scrub(message, request.clientSecret), response.status, details.code);
+    throw refusalOf(what, response, loop.attempt(), &request);
   }
+}
+
+AuthenticationError refusalOf(const std::string& what, const HttpResponse& response, int attempts,
+                              const TokenRequest* request) {
+  ErrorDetails details = parseErrorBody(response.body);
+  std::string message = what + " failed: HTTP " + std::to_string(response.status);
+  if (!details.code.empty()) message += " " + details.code;
+  message += ": " + details.message;
+  if (attempts > 1) message += " (after " + std::to_string(attempts) + " attempts)";
+  return AuthenticationError(request ? scrub(message, *request) : message, response.status,
+                             details.code);
+}
+
+std::string tokenUrl(const AzureEndpoints& endpoints, const std::string& tenant) {
+  std::string login = endpoints.login;
+  if (login.empty() || login.back() != '/') login += '/';
+  return login + percentEncode(tenant) + "/oauth2/token";
+}
+
+AccessToken fetchAccessToken(const CredentialOptions& options, const TokenRequest& request,
+                             std::chrono::system_clock::time_point now) {
+  std::shared_ptr<Transport> transport = options.transport ? options.transport : defaultTransport();
+  std::mt19937_64 random{std::random_device{}()};
+  Json answer = requestToken(*transport, request, options.retry, random);
+  auto token = answer.find("access_token");
+  if (token == answer.end() || !token->is_string() || token->get<std::string>().empty()) {
+    throw AuthenticationError(
+        "Azure AD token request for " + request.who + " failed: the answer holds no access_token",
+        200, "");
+  }
+  return AccessToken{token->get<std::string>(), expiryOf(answer, now)};
 }
 
 std::optional<std::int64_t> integerMember(const Json& object, const char* key) {

@@ -348,8 +348,12 @@ class Converter {
       }
       if (out.contains(f.key)) continue;
       const bool exempt = !f.notRequiredInEntry.empty() && f.notRequiredInEntry == entryName;
-      if (f.required && !exempt)
-        fail(at, appendKey(path, f.key), "missing required key '" + f.key + "'",
+      std::optional<std::string> because;
+      if (f.required && !exempt) because = f.requiredWhen ? f.requiredWhen(out) : std::string();
+      if (because)
+        fail(at, appendKey(path, f.key),
+             "missing required key '" + f.key + "'" +
+                 (because->empty() ? std::string() : " (" + *because + ")"),
              "a key '" + f.key + "' holding " + f.type->expected, "no '" + f.key + "' key");
       if (f.defaultValue) out[f.key] = filledDefault(*f.defaultValue, *f.type);
     }

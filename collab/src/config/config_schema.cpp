@@ -1,6 +1,9 @@
 #include "config/config_schema.hpp"
 
+#include <algorithm>
 #include <utility>
+
+#include "collab/azure/sign_in_method.hpp"
 
 namespace collab::config {
 
@@ -76,13 +79,13 @@ SchemaPtr dictionary(std::string expected, SchemaPtr element, bool nullable, boo
 }
 
 FieldSpec required(std::string key, SchemaPtr type) {
-  return FieldSpec{std::move(key), std::move(type), true, std::nullopt, {}, false};
+  return FieldSpec{std::move(key), std::move(type), true, std::nullopt, {}, false, {}};
 }
 FieldSpec optional(std::string key, SchemaPtr type) {
-  return FieldSpec{std::move(key), std::move(type), false, std::nullopt, {}, false};
+  return FieldSpec{std::move(key), std::move(type), false, std::nullopt, {}, false, {}};
 }
 FieldSpec withDefault(std::string key, SchemaPtr type, Json value) {
-  return FieldSpec{std::move(key), std::move(type), false, std::move(value), {}, false};
+  return FieldSpec{std::move(key), std::move(type), false, std::move(value), {}, false, {}};
 }
 // A section: a map that is always present after loading, with the defaults of its keys.
 FieldSpec section(std::string key, std::vector<FieldSpec> fields) {
@@ -132,7 +135,7 @@ std::vector<FieldSpec> credentialFields(bool subscriptionListed) {
 // The entry's own name, filled in when absent: readers that take the first VNet of an account
 // (the temporary folder's name) read it from the entry, not from the map key.
 FieldSpec entryName(std::string key) {
-  FieldSpec field{std::move(key), text(), false, std::nullopt, {}, true};
+  FieldSpec field{std::move(key), text(), false, std::nullopt, {}, true, {}};
   return field;
 }
 
@@ -188,14 +191,46 @@ SchemaPtr accountEntry() {
       false);
 }
 
+// An azure_cred key that only some sign-in methods need: required when the entry's
+// `arm_auth_method` (the client secret when absent, as before there was a choice) needs it.
+FieldSpec neededBySignIn(std::string key) {
+  FieldSpec field = required(key, text());
+  field.requiredWhen = [key](const Json& entry) -> std::optional<std::string> {
+    namespace az = collab::azure;
+    const auto given = entry.find(az::credential_keys::kAuthMethod);
+    const bool chosen = given != entry.end() && given->is_string();
+    const auto method = chosen ? az::parseSignInMethod(given->get<std::string>())
+                               : std::optional(az::SignInMethod::ClientSecret);
+    if (!method) return std::nullopt;  // reported as a value outside the choices already
+    const auto& keys = az::requiredCredentialKeys(*method);
+    if (std::find(keys.begin(), keys.end(), key) == keys.end()) return std::nullopt;
+    if (!chosen) return std::string();
+    return std::string(az::credential_keys::kAuthMethod) + " '" +
+           std::string(az::signInMethodName(*method)) + "' needs it";
+  };
+  return field;
+}
+
 SchemaPtr discoverySchema() {
   auto azureCredEntry = [] {
-    auto fields = credentialFields(false);
+    namespace keys = collab::azure::credential_keys;
     auto subs =
         required("arm_subscription_id", listOf(text(), "a list of subscription id texts", {}));
     subs.notRequiredInEntry = "corvanta";
-    fields.insert(fields.begin(), std::move(subs));
-    fields.push_back(optional("arm_application_secret_data_src", text()));
+    std::vector<std::string> methods;
+    for (auto name : collab::azure::signInMethodNames()) methods.emplace_back(name);
+    std::vector<FieldSpec> fields{
+        std::move(subs),
+        optional(std::string(keys::kAuthMethod), choice(std::move(methods), false, false)),
+        neededBySignIn(std::string(keys::kSecretEnv)),
+        neededBySignIn(std::string(keys::kApplicationId)),
+        neededBySignIn(std::string(keys::kDirectoryId)),
+        optional("arm_application_secret_data_src", text()),
+        neededBySignIn(std::string(keys::kCertificatePath)),
+        optional(std::string(keys::kCertificatePasswordEnv), text()),
+        optional(std::string(keys::kFederatedTokenFile), text()),
+        optional(std::string(keys::kManagedIdentityClientId), text()),
+    };
     return record("a credential entry", std::move(fields), false);
   }();
   auto azurermEntry = [] {

@@ -40,6 +40,10 @@ struct FieldSpec {
   /// name when absent, and a different value is an error, so the key and the name never
   /// disagree (a VNet entry's `vnet_name`).
   bool holdsEntryName = false;
+  /// For a required key: when set, the key is required only when this answers a reason for
+  /// the record at hand (converted so far), and the reason, when not empty, is added to the
+  /// message ("arm_auth_method 'client-certificate' needs it").
+  std::function<std::optional<std::string>(const Json& record)> requiredWhen;
 };
 
 /// A rule across the fields of one record, run after the fields are converted.  Returns the

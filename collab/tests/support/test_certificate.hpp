@@ -29,4 +29,20 @@ TlsFiles makeSelfSignedCertificate(const TempDir& dir, const std::string& stem,
                                    const std::vector<std::string>& dnsNames = {"localhost"},
                                    const std::vector<std::string>& ipAddresses = {"127.0.0.1"});
 
+/// A client certificate of an application, as Azure AD takes it: a self-signed certificate
+/// and its private key in one PEM file.
+struct ClientCertificateFiles {
+  std::string pemFile;
+  /// The certificate alone, as registered on the application.
+  std::string certificatePem;
+  /// The private key's PEM, to look for in outputs.
+  std::string keyPem;
+};
+
+/// Writes `<dir>/<stem>.pem` holding a fresh self-signed certificate and its key: RSA 2048, or
+/// EC P-256 when `rsa` is false; the key encrypted (AES-256) with `password` when one is given.
+ClientCertificateFiles makeClientCertificate(const std::filesystem::path& dir,
+                                             const std::string& stem,
+                                             const std::string& password = {}, bool rsa = true);
+
 }  // namespace kx::test

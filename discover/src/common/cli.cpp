@@ -24,16 +24,23 @@ constexpr const char* kFooter = R"(Examples:
       record the run's Azure traffic (secrets and tokens removed) for replay
   kx-discover --replay run.cassette.json discovery.yaml
       replay a recording: no network and no credentials needed
+  kx-discover --auth azure-cli discovery.yaml
+      sign in with your own Azure CLI login (az login) instead of the entries' secrets
+  kx-discover check-access discovery.yaml
+      sign in and check the roles, permissions and registrations a run needs, changing nothing
   kx-discover --learned-routes --json report.json discovery.yaml
       also the routes each VPN and ExpressRoute gateway learned (a role beyond Reader)
   kx-discover --arm-endpoint http://127.0.0.1:8080 --login-endpoint http://127.0.0.1:8080/ discovery.yaml
       talk to a loopback Azure (kx-fake-arm serve)
 
-The application secret of each azure_cred entry is read from the environment variable its
-arm_application_secret_env names.
+Each azure_cred entry signs in the way its arm_auth_method says: by default with the application
+secret in the environment variable its arm_application_secret_env names; or client-certificate,
+workload-identity, managed-identity, azure-cli (docs/configuration.md). An entry that chooses
+its method, or any entry under --auth, signs in before the run touches a VNet.
 
-Exit status: 0 everything completed; 1 configuration error; 2 usage error; 3 some subscription
-or VNet failed (the others completed); 130 interrupted by Ctrl-C (143 by SIGTERM).)";
+Exit status: 0 everything completed; 1 configuration error, or an entry that chose its sign-in
+method (or --auth) cannot sign in; 2 usage error; 3 some subscription or VNet failed (the others
+completed); 130 interrupted by Ctrl-C (143 by SIGTERM).)";
 
 }  // namespace
 

@@ -54,5 +54,7 @@ class Cli {
 std::unique_ptr<Command> makeRunCommand();
 /// `html REPORT.json`: the HTML report of a recorded run (html_command.cpp).
 std::unique_ptr<Command> makeHtmlCommand();
+/// `check-access CONFIG.yaml`: what each credential may read, before a run (access/).
+std::unique_ptr<Command> makeCheckAccessCommand();
 
 }  // namespace kxdiscover

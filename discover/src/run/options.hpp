@@ -4,9 +4,15 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "collab/azure/arm_pipeline.hpp"
+#include "collab/json.hpp"
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace kxdiscover {
 
@@ -30,6 +36,8 @@ struct RunOptions {
   std::optional<std::string> armEndpoint;
   std::optional<std::string> loginEndpoint;
   std::optional<std::string> caFile;
+  /// Signs every azure_cred entry in with this method instead of its own (--auth).
+  std::optional<std::string> auth;
   std::optional<std::string> record;
   std::optional<std::string> replay;
   std::optional<std::string> dataDir;
@@ -69,6 +77,19 @@ class UsageError : public std::runtime_error {
 /// tokens nowhere else in clear text).
 /// @throws UsageError naming the option.
 void checkRunOptions(const RunOptions& options);
+
+/// The options that say how to reach Azure and sign in, shared by the run and check-access:
+/// --subscription, --auth, --arm-endpoint, --login-endpoint, --ca-file.
+void addAzureOptions(CLI::App& app, RunOptions& options);
+
+/// The account entries to take: all of account_info, or those --subscription names, in file
+/// order.
+/// @throws UsageError for a --subscription the configuration has no account entry for.
+std::vector<const collab::Json*> selectAccounts(const collab::Json& data,
+                                                const RunOptions& options);
+
+/// The host of an absolute URL, brackets of an IPv6 literal kept; empty when it has none.
+std::string_view urlHost(std::string_view url);
 
 /// How the gateways' learned routes are waited for: the time limit of `options`.
 collab::azure::OperationPolling learnedRoutesPolling(const RunOptions& options);

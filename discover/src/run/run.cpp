@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <set>
 
 #include "basekit/common.hpp"
 #include "collab/config.hpp"
@@ -52,28 +51,6 @@ class EchoErrors {
   std::shared_ptr<spdlog::logger> logger_;
   spdlog::sink_ptr sink_;
 };
-
-// The account entries the run takes: all of account_info, or those --subscription names.
-std::vector<const Json*> selectAccounts(const Json& data, const RunOptions& options) {
-  std::vector<const Json*> accounts;
-  const std::set<std::string> wanted(options.subscriptions.begin(), options.subscriptions.end());
-  std::set<std::string> found;
-  const auto all = data.find("account_info");
-  if (all != data.end() && all->is_array()) {
-    for (const Json& account : *all) {
-      const std::string id = collab::textForm(account.value("subscription_id", Json()));
-      if (!wanted.empty() && !wanted.contains(id)) continue;
-      accounts.push_back(&account);
-      found.insert(id);
-    }
-  }
-  for (const auto& id : wanted) {
-    if (!found.contains(id))
-      throw UsageError("--subscription " + id + ": " + options.config +
-                       " has no account_info entry for that subscription");
-  }
-  return accounts;
-}
 
 std::string handlerFile(const collab::logconf& conf, const char* handler) {
   return conf.logging_config["handlers"][handler]["filename"].get<std::string>();
@@ -165,6 +142,17 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
     EchoErrors echo("basekit", err);
     subscriptionMap = Common::getAzureSubscriptionInfo(data);
   }
+  // An entry that chose how it signs in (or --auth) signs in now, so that a credential that
+  // cannot work ends the run before any VNet is touched.
+  try {
+    std::vector<std::string> ids;
+    for (const Json* account : accounts)
+      ids.push_back(collab::textForm(account->value("subscription_id", Json())));
+    session->signInUpFront(subscriptionMap, ids);
+  } catch (const SignInError& e) {
+    collab::getLogger(kRunLogger)->error("**Error** {}", e.what());
+    return fail(kExitConfiguration, e.what());
+  }
 
   LineCapture capture({"basekit", "pathbook", "netscout", "alert", kRunLogger});
   DiscoveryRun run(options, data, std::move(subscriptionMap), *session, progress, capture);
@@ -224,6 +212,8 @@ int runDiscovery(const RunOptions& options, std::ostream& out, std::ostream& err
     figures.requests = session->requests();
     figures.retries = session->retries();
     figures.snapshotAnswers = session->snapshotAnswers();
+  } else {
+    figures.requests += session->requests();  // the sign-ins up front
   }
   figures.snapshot = options.snapshot;
   figures.seconds = std::chrono::duration<double>(Progress::Clock::now() - start).count();

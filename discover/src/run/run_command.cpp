@@ -15,10 +15,7 @@ class RunCommand final : public Command {
   void configure(CLI::App& app) override {
     app.add_option("CONFIG", options_.config, "The discovery configuration (YAML, kind: discovery)")
         ->type_name("FILE");
-    app.add_option("--subscription", options_.subscriptions,
-                   "Only this subscription of account_info; repeat for more")
-        ->allow_extra_args(false)
-        ->type_name("ID");
+    addAzureOptions(app, options_);
     // The options that take one text each: name, field, help, what the value is, and the check
     // CLI11 makes of it (a file or folder that must exist), if any.
     const struct {
@@ -42,12 +39,6 @@ class RunCommand final : public Command {
         {"--replay", &options_.replay,
          "Answer every Azure request from this cassette: no network, no credentials", "CASSETTE",
          &CLI::ExistingFile},
-        {"--arm-endpoint", &options_.armEndpoint,
-         "Azure Resource Manager endpoint (default https://management.azure.com)", "URL", nullptr},
-        {"--login-endpoint", &options_.loginEndpoint,
-         "Azure AD login endpoint (default https://login.microsoftonline.com/)", "URL", nullptr},
-        {"--ca-file", &options_.caFile,
-         "Trust the certificates of this PEM file besides the system's", "PEM", &CLI::ExistingFile},
         {"--data-dir", &options_.dataDir,
          "Folder of the Azure reference data (azure_data/input.json); default: the installed one",
          "DIR", &CLI::ExistingDirectory},

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -27,6 +28,7 @@
 #include "collab/azure/azure_credential.hpp"
 #include "collab/azure/recording_transport.hpp"
 #include "collab/azure/replay_transport.hpp"
+#include "collab/azure/sign_in_method.hpp"
 #include "collab/json.hpp"
 #include "run/budget_transport.hpp"
 #include "run/counting_transport.hpp"
@@ -34,6 +36,20 @@
 #include "run/snapshot_transport.hpp"
 
 namespace kxdiscover {
+
+/// A credential problem of one subscription; the message names the setting, never a secret.
+class CredentialError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Signing in failed for an azure_cred entry while the credentials were checked up front;
+/// the message names the entry and its method ("sign-in failed for azure_cred entry 'prod'
+/// (client-certificate): ...").
+class SignInError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class AzureSession {
  public:
@@ -67,11 +83,52 @@ class AzureSession {
   /// @throws std::runtime_error when the file cannot be written.
   void saveCassette();
 
+  /// How the entry of a subscription record signs in: --auth, else the entry's
+  /// arm_auth_method, else the client secret.
+  collab::azure::SignInMethod methodOf(const collab::Json& record) const;
+  /// True when --auth or the entry chose the method (rather than the default applying).
+  bool methodChosen(const collab::Json& record) const;
+  /// "azure_cred entry 'prod' (client-certificate)": the entry and method, for messages.
+  std::string describe(const collab::Json& record) const;
+
+  /// The credential of `subscriptionId` from its subscription record (`apps` names the entry;
+  /// `secret_env`, `app_id`, `dir_id` and the keys of the other methods).  Subscriptions of one
+  /// entry share one token source, so the entry signs in once for all of them.  A replay
+  /// reads no secret, file or environment and runs nothing: the recorded token requests are
+  /// matched with their secrets and assertions redacted, and a managed identity or the Azure
+  /// CLI, which left no request in the cassette, gets a placeholder token.
+  /// @throws CredentialError naming the setting that is missing or unusable (for the client
+  ///         secret, the variable that is unset or empty).
+  collab::azure::AzureCredential credentialFor(const collab::Json& record,
+                                               const std::string& subscriptionId);
+
+  /// Signs in, before anything else is asked of Azure, for every entry that serves one of
+  /// `subscriptionIds` and whose method was chosen (methodChosen); an entry left to the
+  /// default client secret signs in when its subscription's turn comes, as it always has.  A
+  /// replay signs nothing in.  No connection is left open afterwards, so the worker processes
+  /// forked next inherit none.
+  /// @throws SignInError for the first entry that cannot sign in.
+  void signInUpFront(const collab::Json& subscriptionMap,
+                     const std::vector<std::string>& subscriptionIds);
+
+  /// In a worker process: takes over the parent's sign-ins of a managed identity or the Azure
+  /// CLI with their tokens, which leave nothing in a cassette, so that a worker does not run
+  /// `az` or ask the identity endpoint again.  Other methods sign in in each worker, and their
+  /// token requests are recorded and replayed there as before.
+  void adoptSignIns(const AzureSession& parent);
+
  private:
   bool replaying_ = false;
   std::shared_ptr<collab::azure::ReplayTransport> replayed_;
   /// The snapshot's pages when no shared folder was given: removed with the session.
   std::optional<std::filesystem::path> privateFolder_;
+  std::optional<collab::azure::SignInMethod> auth_;
+  struct SignIn {
+    collab::azure::SignInMethod method;
+    std::shared_ptr<collab::azure::TokenCredential> source;
+  };
+  /// One token source per azure_cred entry, by entry name.
+  std::map<std::string, SignIn> credentials_;
   std::shared_ptr<collab::azure::RecordingTransport> recorder_;
   std::string recordPath_;
   std::shared_ptr<CountingTransport> counter_;
@@ -83,19 +140,5 @@ class AzureSession {
 /// in memory at a time.
 /// @throws std::runtime_error when a part cannot be read or the file cannot be written.
 void writeCassetteOfParts(const std::vector<std::string>& parts, const std::string& path);
-
-/// A credential problem of one subscription; the message names the setting, never a secret.
-class CredentialError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-/// The credential of `subscriptionId` from its subscription record (`secret_env`, `app_id`,
-/// `dir_id`, `apps`): the application secret is read from the environment variable the record
-/// names.  A replay needs no secret (the recorded token request is matched with secrets
-/// redacted), so then a missing variable is no error.
-/// @throws CredentialError naming the variable when it is unset or empty.
-collab::azure::AzureCredential credentialFor(const collab::Json& record,
-                                             const std::string& subscriptionId, bool replaying);
 
 }  // namespace kxdiscover

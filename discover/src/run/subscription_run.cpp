@@ -291,7 +291,7 @@ az::AzureCredential DiscoveryRun::credentialOf(const std::string& subscriptionId
   if (!record)
     throw CredentialError("azure_cred has no entry listing subscription " + subscriptionId +
                           " and no 'corvanta' entry to fall back on");
-  return credentialFor(*record, subscriptionId, session_.replaying());
+  return session_.credentialFor(*record, subscriptionId);
 }
 
 void DiscoveryRun::reportMissingVnet(const std::string& name, const std::string& subscriptionId,

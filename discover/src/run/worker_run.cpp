@@ -202,6 +202,7 @@ int DiscoveryRun::Workers::work(std::size_t index) {
   Json result;
   try {
     AzureSession session(options, {}, run_.session_.replayed());
+    session.adoptSignIns(run_.session_);
     DiscoveryRun worker(options, run_.data_, run_.subscriptionMap_, session, run_.progress_,
                         run_.capture_);
     worker.stageTerraform_ = true;

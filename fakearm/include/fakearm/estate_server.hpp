@@ -15,7 +15,7 @@
 //                                                                "virtualNetworkGateways.list"
 //   POST .../virtualNetworkGateways/{gw}/getLearnedRoutes "virtualNetworkGateways.getLearnedRoutes"
 //        answered 202 with Location (and Azure-AsyncOperation) to poll (403 to a principal
-//        the estate marks "readOnly"):
+//        the estate marks "readOnly", which holds Reader's permissions):
 //   GET  /subscriptions/{s}/providers/Microsoft.Network/locations/{l}/operationResults/{id}
 //                                                                      "operationResults.get"
 //   GET  /subscriptions/{s}/providers/Microsoft.Network/locations/{l}/operations/{id}
@@ -26,6 +26,22 @@
 //        serviceLimits[/]                                              "serviceLimits.list"
 //        serviceLimits/{name}                                          "serviceLimits.get"
 //   POST /providers/Microsoft.ResourceGraph/resources                  "resourceGraph"
+//   GET  /subscriptions/{s}/providers/Microsoft.Authorization/permissions  "permissions.list"
+//   GET  .../resourceGroups/{rg}/providers/Microsoft.Authorization/permissions
+//                                                                      "permissions.list"
+//   GET  /subscriptions/{s}/providers/{namespace}                      "providers.get"
+//
+// and, standing for the machine it runs on, the managed identity endpoints:
+//
+//   GET  /metadata/identity/oauth2/token (instance metadata, `Metadata: true`)
+//                                                              "managedIdentity.metadata"
+//   GET  /msi/token (App Service, `X-IDENTITY-HEADER`)     "managedIdentity.identityEndpoint"
+//
+// The token endpoint takes a client secret or a client assertion: a JWT signed with a
+// certificate the principal lists, or a federated token one of its federated credentials
+// trusts.  A principal whose estate entry lists `permissions` may do only what they allow
+// (403 AuthorizationFailed naming the action otherwise); a provider the subscription lists as
+// unregistered answers 409 MissingSubscriptionRegistration (Microsoft.Capacity's limits).
 //
 // Anything else is "unknown": 404 with an ARM error body.  Lists are paged (`pageSize` items,
 // absolute next links on this server carrying `$skiptoken`); pages are serialised once per
@@ -151,6 +167,9 @@ struct ServerOptions {
   int threads = 16;
   /// The throttling clock; steady_clock::now when empty.
   std::function<std::chrono::steady_clock::time_point()> clock;
+  /// The secret the App Service identity endpoint expects in `X-IDENTITY-HEADER` (the
+  /// platform hands it to the process in IDENTITY_HEADER).
+  std::string identityHeader = "fakearm-identity-header";
 };
 
 class EstateServer {

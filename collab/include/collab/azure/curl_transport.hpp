@@ -7,7 +7,10 @@
 //
 // Plain http is refused unless the host is loopback (localhost, 127.0.0.0/8, ::1), so a
 // mistyped endpoint can never send a bearer token in clear text.  The check happens before
-// any connection is attempted.
+// any connection is attempted.  The one exception, for a transport built to ask it, is Azure's
+// instance metadata service, which serves managed identity tokens over plain http on a
+// link-local address that never leaves the host; even there a request carrying an
+// Authorization header is refused, and no proxy is used.
 //
 // Transfers run on libcurl's multi interface on the caller's thread: `start` sends the request
 // and returns, and the answer is read when the caller polls or finishes it.  No thread is
@@ -33,6 +36,9 @@
 
 namespace collab::azure {
 
+/// The link-local address of Azure's instance metadata service.
+inline constexpr const char* kInstanceMetadataHost = "169.254.169.254";
+
 struct CurlTransportOptions {
   /// A PEM file of certificates to trust besides the system store.
   std::optional<std::string> extraCaFile;
@@ -44,6 +50,9 @@ struct CurlTransportOptions {
   std::chrono::seconds lowSpeedTime{60};
   /// Ask for gzip/deflate/br responses (decoded transparently).
   bool acceptCompressed = true;
+  /// Allows plain http to `kInstanceMetadataHost`, for requests without an Authorization
+  /// header, sent directly (never through a proxy).
+  bool instanceMetadata = false;
   /// Asked while a transfer waits for the network (at least every 100 ms when set): true
   /// abandons the transfer, which then fails with a `TransportError` that is not retryable.
   /// The run sets it so that Ctrl-C cuts a slow answer short.
@@ -57,7 +66,8 @@ class COLLAB_EXPORT CurlTransport final : public Transport {
   ~CurlTransport() override;
 
   /// @throws InvalidValueError for a URL that is not http(s), or plain http to a host that is
-  ///         not loopback (no connection is attempted).
+  ///         not loopback (nor the instance metadata service, where allowed); no connection
+  ///         is attempted.
   /// @throws TransportError when no answer could be obtained.
   HttpResponse send(const HttpRequest& request) override;
   /// Sends the request as far as it can without waiting and returns; the answer is read by
@@ -70,5 +80,10 @@ class COLLAB_EXPORT CurlTransport final : public Transport {
   /// System CA bundle plus `extraCaFile`, when one was given.
   std::string caBundle_;
 };
+
+/// Closes every kept-alive connection of the pool (when no transfer is under way), so that a
+/// process forked afterwards inherits none: two processes writing to one connection would mix
+/// their requests.  The next request connects afresh.
+COLLAB_EXPORT void closeIdleConnections();
 
 }  // namespace collab::azure

@@ -10,10 +10,10 @@
 // Bodies are stored decoded, so the transfer headers (Content-Encoding, Content-Length,
 // Transfer-Encoding, Connection, Keep-Alive) are not kept.
 //
-// Secrets never reach the file: the Authorization and Cookie headers and Set-Cookie answers
-// are dropped; `client_secret` (and the other credential fields of a token form) become
-// "REDACTED"; `access_token`, `refresh_token` and `id_token` in answers become the placeholder
-// `kRedactedToken`; query parameters that carry credentials (sig, code, token, ...) are
+// Secrets never reach the file: the Authorization, Cookie and X-IDENTITY-HEADER headers and
+// Set-Cookie answers are dropped; `client_secret` (and the other credential fields of a token form)
+// become "REDACTED"; `access_token`, `refresh_token` and `id_token` in answers become the
+// placeholder `kRedactedToken`; query parameters that carry credentials (sig, code, token, ...) are
 // redacted; and every secret or token value seen in any of those places (the bearer token of
 // every Authorization header included, however it was obtained) is also scrubbed from all
 // other recorded text, raw or percent-encoded.

@@ -1,6 +1,7 @@
 #pragma once
 // Sources of bearer tokens for Azure Resource Manager.
 #include <chrono>
+#include <stdexcept>
 #include <string>
 
 #include "collab/export.hpp"
@@ -10,6 +11,29 @@ namespace collab::azure {
 struct AccessToken {
   std::string token;
   std::chrono::system_clock::time_point expiresOn;
+};
+
+/// Azure AD refused to issue a token, or answered something that holds none.  The message
+/// names who asked (application and tenant, or the identity), the HTTP status, the OAuth
+/// `error` and the first line of its `error_description`; never a secret, assertion or token.
+class COLLAB_EXPORT AuthenticationError : public std::runtime_error {
+ public:
+  AuthenticationError(const std::string& message, int status, std::string error);
+  int status() const noexcept { return status_; }
+  /// The OAuth error code ("invalid_client", ...), empty when the answer had none.
+  const std::string& error() const noexcept { return error_; }
+
+ private:
+  int status_;
+  std::string error_;
+};
+
+/// A credential cannot be used where it runs: its certificate or token file is missing or
+/// unreadable, the Azure CLI is not installed or nobody is logged in, the machine has no
+/// managed identity.  Nothing was refused by Azure AD; the message says what to set up.
+class COLLAB_EXPORT CredentialUnavailableError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 /// Something that can hand out an ARM bearer token.
