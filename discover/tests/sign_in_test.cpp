@@ -353,14 +353,15 @@ TEST_F(SignInTest, TheAuthOptionRunsAConfigurationAnotherWayWithoutEditingIt) {
   // Replayed under the same --auth, with no az to run and the server gone.
   server_.reset();
   fs::remove_all(path("out"));
-  auto noAz = azEnv(true);
+  // Not logged in either: the server is gone, and nothing may ask it.
+  auto noAz = azEnv(false);
   noAz["PATH"] = input("no-bin");
   const ProgramResult replayed = run(
       {"--auth", "azure-cli", "--replay", "run.cassette.json", "--quiet", "discovery.yaml"}, noAz);
   EXPECT_EQ(replayed.status, 0) << replayed.err;
   EXPECT_EQ(readFile(input("az-calls.txt")), call + "\n" + call + "\n") << "az ran again";
 
-  const ProgramResult unknown = run({"--auth", "password", "discovery.yaml"}, azEnv(true));
+  const ProgramResult unknown = run({"--auth", "password", "discovery.yaml"}, azEnv(false));
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("--auth"), std::string::npos) << unknown.err;
 }
