@@ -59,6 +59,9 @@ class OutputFiles : public ::testing::Test {
 TEST_F(OutputFiles, EachKindOfTargetIsWrittenThroughReplacedOrRefused) {
   // One folder holding every kind of target, each written once.
   std::ofstream(dir_ / "r.json") << "old";
+  // A second name of the file about to be replaced: a reader that opened the old file keeps
+  // it whole only when the new one is written beside it and renamed over, never in place.
+  fs::create_hard_link(dir_ / "r.json", dir_ / "r-as-read.json");
   std::ofstream(dir_ / "target.json") << "old";
   fs::create_symlink("target.json", dir_ / "link.json");
   fs::create_directories(dir_ / "sub");
@@ -101,6 +104,7 @@ TEST_F(OutputFiles, EachKindOfTargetIsWrittenThroughReplacedOrRefused) {
       EXPECT_EQ(read(c.holds), content);
     }
   }
+  EXPECT_EQ(read(dir_ / "r-as-read.json"), "old");
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
 }
 
