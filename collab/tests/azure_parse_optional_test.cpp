@@ -1,4 +1,4 @@
-// What Azure's REST specification marks optional may be missing or null in its answers: each
+// What Azure's REST API reference marks optional may be missing or null in its answers: each
 // such member, taken out of an Azure-shaped resource in turn, leaves that resource read with the
 // member absent and the rest of the page read as it was.
 #include <gtest/gtest.h>

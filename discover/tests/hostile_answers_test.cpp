@@ -1,5 +1,5 @@
 // kx-discover against what a faulty or hostile endpoint or replay file may send: VNet names
-// that are no safe text, resources without the members Azure's specification makes optional,
+// that are no safe text, resources without the members Azure's API reference makes optional,
 // ids in another letter case, a listing whose next links never end, and cassettes that are no
 // usable recording.  Each is confined to the resource it concerns, or refused with a clear word;
 // the rest of the run completes.

@@ -216,7 +216,7 @@ class Builder {
     const std::string& name = text(resource, "name", path);
     const std::string& id = text(resource, "id", path);
     const std::string& type = text(resource, "type", path);
-    // Azure may leave a resource's location out (its specification makes it optional), and
+    // Azure may leave a resource's location out (its API reference makes it optional), and
     // the discovery must cope; an estate may describe such a resource.
     if (optional(resource, "location")) text(resource, "location", path);
     if (!iequals(type, kind.type)) {

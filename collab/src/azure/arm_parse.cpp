@@ -256,7 +256,7 @@ Subscription readSubscription(const Reader& r, dom::element e, const Path& at) {
 // ---- quota ----------------------------------------------------------------------------------
 
 // A limit lacking `properties`, `limit` or `currentValue` (all optional in Azure's
-// specification) is kept without them, a null member being left out like a missing one:
+// API reference) is kept without them, a null member being left out like a missing one:
 // whether that matters is for the quota check to say, and only for the limits it reads.
 Json readQuotaEntry(const Reader& r, dom::object o, const Path& at) {
   const Path props = at.member("properties");

@@ -80,7 +80,7 @@ class Reader {
   /// A map of text to text, in document order.
   Tags tags(dom::element e, const Path& at) const;
 
-  /// The list body's `value` array; absent when Azure left it out, which its specification
+  /// The list body's `value` array; absent when Azure left it out, which its API reference
   /// allows for an empty list (`{}`).  A body that is an ARM error (`{"error": {"code": ...}}`)
   /// instead of a list fails, and the message carries the error code.
   std::optional<dom::array> valueArray(dom::object root) const;

@@ -9,7 +9,7 @@
 // buffers between pages: hold one `ArmPageParser` for the pages of one listing.
 //
 // Resource Manager nests almost every field under `properties`; the objects are flattened the
-// way Azure's SDKs flatten them.  The readers require only what Azure's REST specification
+// way Azure's SDKs flatten them.  The readers require only what Azure's REST API reference
 // requires of an answer: a member it marks optional (see docs/azure.md) may be missing or null
 // and stays absent (std::nullopt) in the object, never replaced by a made-up value, so that
 // each discovery operation decides what its absence means.  A list the object does not declare

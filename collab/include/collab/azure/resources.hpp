@@ -32,7 +32,7 @@ struct VirtualNetworkGateway {
   friend bool operator==(const VirtualNetworkGateway&, const VirtualNetworkGateway&) = default;
 };
 
-/// Azure's specification makes every member optional; a size without a name matches no size
+/// Azure's API reference makes every member optional; a size without a name matches no size
 /// asked for, one without `number_of_cores` cannot be counted.
 struct VirtualMachineSize {
   std::optional<std::string> name;
@@ -78,7 +78,7 @@ struct QueryResponse {
 
 /// Compute quota of one region.  `additional_properties["value"]` is the list of limits, each a
 /// map with "name" and "properties" holding "limit" and "currentValue" (either may be missing:
-/// Azure's specification makes both optional); "cores" is the regional total.
+/// Azure's API reference makes both optional); "cores" is the regional total.
 struct QuotaResult {
   Json additional_properties = Json::object();
 };

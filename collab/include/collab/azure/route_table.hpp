@@ -1,7 +1,7 @@
 #pragma once
 // Azure route tables and their routes, as the discovery reads them from Resource Manager.
 //
-// Field names follow Azure's flattened model attributes.  A field Azure's REST specification
+// Field names follow Azure's flattened model attributes.  A field Azure's REST API reference
 // lets it omit is a std::optional, never an empty text standing in for it: an untagged table
 // has no `tags` (not an empty map), a table no subnet uses has no `subnets` (not an empty
 // list), a route to a next hop without an address has no `next_hop_ip_address`.  Each

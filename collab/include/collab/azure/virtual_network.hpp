@@ -1,6 +1,6 @@
 #pragma once
 // Azure virtual networks with their subnets and peerings, as Resource Manager lists them.
-// Optional fields are those Azure's REST specification lets it omit; the discovery log prints
+// Optional fields are those Azure's REST API reference lets it omit; the discovery log prints
 // them as None, while an empty list prints as [].  Lists other than the subnet's own prefix
 // and endpoint lists (subnets, peerings, delegations) read as empty when Azure omits them: no
 // operation tells the two apart.
