@@ -1,11 +1,11 @@
 // Reading the reports to compare, and the text and JSON listings of their changes.
-#include <fmt/format.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "collab/log_text.hpp"
 #include "diff/report_diff.hpp"
 #include "report/report.hpp"
 
@@ -38,7 +38,7 @@ std::string commandText(const std::vector<std::string>& args) {
 Json optionalText(const std::string& text) { return text.empty() ? Json() : Json(text); }
 
 // The parser's message quotes the whole token it stopped in ("last read: '...'"), which may be
-// the whole file: the quote is cut, and what would act on a terminal is written as \xNN.
+// the whole file: the quote is cut, and what would act on a terminal is shown escaped.
 std::string shortParseMessage(std::string_view message) {
   constexpr std::string_view kQuote = "last read: '";
   constexpr std::size_t kQuoted = 40;
@@ -53,11 +53,7 @@ std::string shortParseMessage(std::string_view message) {
       cut = true;
     }
   }
-  std::string out;
-  for (const char c : kept) {
-    const auto byte = static_cast<unsigned char>(c);
-    out += byte < 0x20 || byte == 0x7F ? fmt::format("\\x{:02X}", byte) : std::string(1, c);
-  }
+  const std::string out = collab::escapeControls(kept);
   return cut ? out + "...'" : out;
 }
 
